@@ -1,0 +1,35 @@
+#include "Form1.h"
+#include "FormWindow.h"
+#include "Fonts.h"
+#include "Multimedia32.h"
+#include "QtShell.h"
+#include "QtTimerHost.h"
+#include "SoundSystem.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char** argv)
+{
+    // The game takes no command line; Qt gets an empty one so nothing can change its behaviour.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    (void)argc;
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName("ombura");
+    QApplication::setApplicationDisplayName("Ombura");
+    QApplication::setWindowIcon(QIcon(":/pictures/icon.xpm"));
+    windows::qt::installFontSubstitutes();
+
+    auto sound = app::makeSoundSystem();
+    sound::Multimedia32 multimedia(*sound);
+    windows::qt::QtTimerHost timers;
+    windows::qt::QtShell shell;
+
+    game::Form1 form1(timers, multimedia, shell);
+    windows::qt::FormWindow window(form1.form());
+    shell.registerWindow(form1.form(), &window);
+    form1.Form_Load();
+    window.showCentred();
+    return QApplication::exec();
+}

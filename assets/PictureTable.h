@@ -1,0 +1,34 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace windows {
+class Form;
+}
+
+namespace assets {
+
+struct PictureInfo {
+    std::string_view name;
+    std::string_view resource; // Qt resource path, also the key the window model holds
+    int width;
+    int height;
+    std::string_view shows;
+};
+
+// Which element holds which picture when its window is created.
+struct PictureBinding {
+    std::string_view form;
+    std::string_view element;
+    std::string_view picture;
+};
+
+std::span<const PictureInfo> pictures();
+std::span<const PictureBinding> bindings();
+const PictureInfo* findPicture(std::string_view name);
+
+// Gives every element of a freshly created form the picture it starts with.
+void applyPictures(windows::Form& form);
+
+} // namespace assets

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "Form.h"
+
+namespace windows {
+
+// The two windows of the game, as data.
+const FormSpec& form1Layout();
+const FormSpec& form2Layout();
+
+// The face the layouts name for their gothic labels.
+inline constexpr std::string_view kGothicFace = "ＭＳ Ｐゴシック";
+inline constexpr std::string_view kBrushFace = "HG正楷書体-PRO";
+
+} // namespace windows

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace windows {
+
+// A separator is an entry whose caption is "-".
+struct MenuEntrySpec {
+    std::string_view name;
+    std::string_view caption;
+};
+
+struct MenuSpec {
+    std::string_view name;
+    std::string_view caption;
+    std::vector<MenuEntrySpec> entries;
+};
+
+struct MenuEntry {
+    std::string name;
+    std::string caption;
+    bool enabled = true;
+    bool isSeparator() const { return caption == "-"; }
+};
+
+struct Menu {
+    std::string name;
+    std::string caption;
+    std::vector<MenuEntry> entries;
+};
+
+} // namespace windows

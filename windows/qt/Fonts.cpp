@@ -1,0 +1,37 @@
+#include "Fonts.h"
+
+#include "Form.h"
+#include "Layouts.h"
+
+#include <cmath>
+
+namespace windows::qt {
+
+void installFontSubstitutes()
+{
+    const QString gothic = QString::fromUtf8(kGothicFace.data(), static_cast<qsizetype>(kGothicFace.size()));
+    const QString brush = QString::fromUtf8(kBrushFace.data(), static_cast<qsizetype>(kBrushFace.size()));
+    QFont::insertSubstitutions(gothic, {kGothicFamily, "IPAGothic", "Noto Sans CJK JP"});
+    QFont::insertSubstitutions(brush, {kBrushFamily, "KouzanBrushFont", kGothicFamily});
+}
+
+QFont fontFor(const windows::Font& font)
+{
+    const bool named = !font.face.empty();
+    QFont f(named ? QString::fromUtf8(font.face.data(), static_cast<qsizetype>(font.face.size()))
+                  : QString(kGothicFamily));
+    // Layouts are in 96-dpi pixels, so sizes are set in pixels too: the text then fits its
+    // label whatever the screen's own dpi, and a device pixel ratio only sharpens it.
+    const double points = font.points > 0 ? font.points : kDefaultPoints;
+    f.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 96.0 / 72.0))));
+    f.setBold(font.bold);
+    f.setStyleStrategy(QFont::PreferAntialias);
+    return f;
+}
+
+QColor systemColor(windows::SystemColor)
+{
+    return QColor(0xD4, 0xD0, 0xC8);
+}
+
+} // namespace windows::qt

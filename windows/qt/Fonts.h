@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Element.h"
+
+#include <QColor>
+#include <QFont>
+
+namespace windows {
+enum class SystemColor;
+}
+
+namespace windows::qt {
+
+// The families the layouts name do not exist here; these are their nearest installed kin.
+inline constexpr const char* kGothicFamily = "IPAPGothic";
+inline constexpr const char* kBrushFamily = "KouzanBrushFontGyousyo";
+// The window's default font, used by the labels that name none: a small proportional gothic,
+// as the system font of the game's era was.
+inline constexpr double kDefaultPoints = 9.0;
+
+// Registers the substitutions once; harmless when the fonts are missing (fontconfig then falls
+// back to whatever it has).
+void installFontSubstitutes();
+
+QFont fontFor(const windows::Font& font);
+
+// The classic 3-D grey of the era's standard scheme, used for both the active border and the
+// button face.
+QColor systemColor(windows::SystemColor color);
+
+} // namespace windows::qt

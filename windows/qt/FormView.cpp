@@ -1,0 +1,172 @@
+#include "FormView.h"
+
+#include "Fonts.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTextOption>
+
+#include <ranges>
+
+namespace windows::qt {
+
+namespace {
+
+QString qstr(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+MouseButton toModel(Qt::MouseButton b)
+{
+    switch (b) {
+    case Qt::LeftButton:
+        return MouseButton::Left;
+    case Qt::RightButton:
+        return MouseButton::Right;
+    case Qt::MiddleButton:
+        return MouseButton::Middle;
+    default:
+        return MouseButton::Other;
+    }
+}
+
+Point toTwips(const QPointF& pos)
+{
+    // The middle of the pixel under the pointer.
+    return {static_cast<int>(pos.x()) * kTwipsPerPixel + kTwipsPerPixel / 2,
+            static_cast<int>(pos.y()) * kTwipsPerPixel + kTwipsPerPixel / 2};
+}
+
+} // namespace
+
+QRect toPixels(const Rect& twips)
+{
+    return {twipsToPixels(twips.left), twipsToPixels(twips.top), twipsToPixels(twips.width),
+            twipsToPixels(twips.height)};
+}
+
+FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    form_.setTextMeasurer([](const Element& label) {
+        const QFontMetrics metrics(fontFor(label.spec().font));
+        const QString text = qstr(label.caption());
+        return Size{metrics.horizontalAdvance(text), metrics.height()};
+    });
+    for (const Element& e : form_.elements()) {
+        if (e.kind() != ElementKind::PushButton)
+            continue;
+        auto* b = new QPushButton(qstr(e.caption()), this);
+        b->setObjectName(qstr(e.name()));
+        b->setGeometry(toPixels(e.bounds()));
+        b->setFont(fontFor(e.spec().font));
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, name = e.name()] { form_.click(name); });
+        buttons_[e.name()] = b;
+    }
+    sync();
+}
+
+QSize FormView::sizeHint() const
+{
+    return {twipsToPixels(form_.spec().client.width), twipsToPixels(form_.spec().client.height)};
+}
+
+QPushButton* FormView::button(const std::string& name) const
+{
+    auto it = buttons_.find(name);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+void FormView::sync()
+{
+    for (auto& [name, b] : buttons_) {
+        const Element& e = form_.element(name);
+        b->setVisible(e.visible());
+        b->setEnabled(e.enabled());
+        b->setText(qstr(e.caption()));
+    }
+    update();
+}
+
+const QPixmap& FormView::pixmap(const std::string& resource)
+{
+    const QString key = qstr(resource);
+    auto it = pixmaps_.find(key);
+    if (it == pixmaps_.end())
+        it = pixmaps_.insert(key, QPixmap(key));
+    return *it;
+}
+
+void FormView::paintPicture(QPainter& p, const Element& e)
+{
+    const QRect r = toPixels(e.bounds());
+    const QPixmap& pm = pixmap(e.picture());
+    if (!pm.isNull()) {
+        // Pixel art stays crisp at any device pixel ratio: the painter scales without smoothing.
+        if (e.spec().stretch)
+            p.drawPixmap(r, pm);
+        else
+            p.drawPixmap(r.topLeft(), pm);
+    }
+    if (e.spec().border) {
+        p.setPen(Qt::black);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+}
+
+void FormView::paintLabel(QPainter& p, const Element& e)
+{
+    const QRect r = toPixels(e.bounds());
+    if (e.spec().backStyle == BackStyle::Opaque)
+        p.fillRect(r, systemColor(SystemColor::ButtonFace));
+    p.setFont(fontFor(e.spec().font));
+    p.setPen(Qt::black);
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(e.spec().autoSize ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    p.drawText(QRectF(r), qstr(e.caption()), option);
+}
+
+void FormView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.fillRect(rect(), systemColor(form_.spec().background));
+    // Back to front: the layout lists the frontmost element first.
+    for (const Element& e : std::views::reverse(form_.elements())) {
+        if (!e.visible())
+            continue;
+        switch (e.kind()) {
+        case ElementKind::Picture:
+            paintPicture(p, e);
+            break;
+        case ElementKind::Label:
+            paintLabel(p, e);
+            break;
+        case ElementKind::Rectangle:
+            p.setPen(Qt::black);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(toPixels(e.bounds()).adjusted(0, 0, -1, -1));
+            break;
+        case ElementKind::PushButton:
+            break; // a real button draws itself
+        }
+    }
+}
+
+void FormView::mousePressEvent(QMouseEvent* event)
+{
+    form_.press(toTwips(event->position()), toModel(event->button()));
+}
+
+void FormView::mouseReleaseEvent(QMouseEvent* event)
+{
+    form_.release(toTwips(event->position()), toModel(event->button()));
+}
+
+} // namespace windows::qt

@@ -1,0 +1,112 @@
+#include "FormWindow.h"
+
+#include "FormView.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+
+namespace windows::qt {
+
+namespace {
+
+QString qstr(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
+{
+    setObjectName(qstr(form.name()));
+    setWindowTitle(QString::fromUtf8(form.spec().caption.data(), static_cast<qsizetype>(form.spec().caption.size())));
+    view_ = new FormView(form, this);
+    view_->setObjectName(qstr(form.name()) + "View");
+    setCentralWidget(view_);
+    buildMenus();
+
+    if (form.spec().frame == FrameStyle::FixedToolWindow) {
+        // A small title bar with the title only: no window menu and no buttons to close it.
+        setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        setFixedSize(view_->sizeHint());
+    } else {
+        resize(view_->sizeHint().width(), view_->sizeHint().height() + (menuBar()->isVisible() ? menuBar()->sizeHint().height() : 0));
+    }
+    form_.setChangeListener([this] { sync(); });
+    sync();
+}
+
+FormWindow::~FormWindow()
+{
+    form_.setChangeListener({});
+}
+
+void FormWindow::buildMenus()
+{
+    if (form_.menus().empty()) {
+        menuBar()->hide();
+        return;
+    }
+    for (const Menu& m : form_.menus()) {
+        QMenu* menu = menuBar()->addMenu(qstr(m.caption));
+        menu->setObjectName(qstr(m.name));
+        for (const MenuEntry& entry : m.entries) {
+            if (entry.isSeparator()) {
+                QAction* sep = menu->addSeparator();
+                sep->setObjectName(qstr(entry.name));
+                continue;
+            }
+            QAction* a = menu->addAction(qstr(entry.caption));
+            a->setObjectName(qstr(entry.name));
+            connect(a, &QAction::triggered, this, [this, name = entry.name] { form_.chooseMenu(name); });
+            actions_[entry.name] = a;
+        }
+    }
+}
+
+QAction* FormWindow::action(const std::string& entry) const
+{
+    auto it = actions_.find(entry);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void FormWindow::sync()
+{
+    for (const Menu& m : form_.menus())
+        for (const MenuEntry& entry : m.entries)
+            if (QAction* a = action(entry.name))
+                a->setEnabled(entry.enabled);
+    // A disabled form takes no input at all, its menus included; its timers run on.
+    setEnabled(form_.enabled());
+    view_->sync();
+}
+
+void FormWindow::showCentred()
+{
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void FormWindow::keyPressEvent(QKeyEvent* event)
+{
+    // F10 opens the menu bar, as desktops here expect; the layout gives the menus no keys.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::NoModifier && !menuBar()->actions().isEmpty()) {
+        menuBar()->setActiveAction(menuBar()->actions().first());
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+} // namespace windows::qt

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Form.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+
+namespace windows::qt {
+
+class FormView;
+
+// A top-level window around a model form: its frame, title, menu bar and view.
+class FormWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit FormWindow(Form& form, QWidget* parent = nullptr);
+    ~FormWindow() override;
+
+    FormView* view() const { return view_; }
+    QAction* action(const std::string& entry) const;
+    // Takes the model over, for a window that is discarded with its form.
+    void adopt(std::unique_ptr<Form> form) { owned_ = std::move(form); }
+    void showCentred();
+    void sync();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildMenus();
+
+    Form& form_;
+    std::unique_ptr<Form> owned_;
+    FormView* view_;
+    std::map<std::string, QAction*> actions_;
+    bool shownOnce_ = false;
+};
+
+} // namespace windows::qt

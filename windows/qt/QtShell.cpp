@@ -1,0 +1,65 @@
+#include "QtShell.h"
+
+#include "FormWindow.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+namespace windows::qt {
+
+void QtShell::registerWindow(Form& form, FormWindow* window)
+{
+    windows_[&form] = window;
+}
+
+FormWindow* QtShell::windowOf(const Form& form) const
+{
+    auto it = windows_.find(&form);
+    return it == windows_.end() ? nullptr : it->second;
+}
+
+void QtShell::showForm(Form& form)
+{
+    FormWindow* window = windowOf(form);
+    if (!window) {
+        // No owner: the dialog is a top-level window of its own.
+        window = new FormWindow(form);
+        windows_[&form] = window;
+    }
+    window->showCentred();
+}
+
+void QtShell::discardForm(std::unique_ptr<Form> form)
+{
+    if (!form)
+        return;
+    FormWindow* window = windowOf(*form);
+    windows_.erase(form.get());
+    if (!window)
+        return;
+    // The model may still be on the call stack (its own button's click): it goes with the
+    // window once control is back in the event loop.
+    window->adopt(std::move(form));
+    window->hide();
+    window->deleteLater();
+}
+
+void QtShell::messageBox(const std::string& prompt, const std::string& title)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(prompt),
+                    QMessageBox::Ok);
+    box.setObjectName("MessageBox");
+    box.exec();
+}
+
+std::string QtShell::programDirectory() const
+{
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void QtShell::endProgram()
+{
+    QCoreApplication::exit(0);
+}
+
+} // namespace windows::qt
