@@ -33,7 +33,7 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setFixedSize(view_->sizeHint());
     } else {
-        resize(view_->sizeHint().width(), view_->sizeHint().height() + (menuBar()->isVisible() ? menuBar()->sizeHint().height() : 0));
+        resize(view_->sizeHint().width(), view_->sizeHint().height() + (form.menus().empty() ? 0 : menuBar()->sizeHint().height()));
     }
     form_.setChangeListener([this] { sync(); });
     sync();

@@ -1,0 +1,83 @@
+#include "FormView.h"
+#include "FormWindow.h"
+#include "Fonts.h"
+#include "GameFixture.h"
+#include "QtShell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+
+using testing_support::GameTest;
+
+namespace {
+
+class ViewTest : public GameTest {
+protected:
+    ViewTest() : window(form1.form()) {}
+    windows::qt::FormWindow window;
+};
+
+} // namespace
+
+TEST_F(ViewTest, WindowTitleClientSizeAndMenus)
+{
+    window.showCentred();
+    EXPECT_EQ(window.windowTitle(), "Ombura");
+    EXPECT_EQ(window.view()->size(), QSize(511, 269));
+    EXPECT_NE(window.windowType(), Qt::Tool);
+
+    const QList<QAction*> menus = window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0]->text(), "ゲーム");
+    EXPECT_EQ(menus[1]->text(), "あとがき");
+    QStringList entries;
+    for (QAction* a : menus[0]->menu()->actions())
+        entries << (a->isSeparator() ? QString("-") : a->text());
+    EXPECT_EQ(entries, (QStringList{"開始", "中止", "-", "説明", "-", "終了"}));
+    for (QAction* a : window.findChildren<QAction*>())
+        EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
+    // The explanation entry is greyed from start-up on.
+    EXPECT_FALSE(window.action("mnuSethu")->isEnabled());
+    EXPECT_TRUE(window.action("mnuStart")->isEnabled());
+}
+
+TEST_F(ViewTest, MenuEntriesRunTheGameAndLabelsFitTheirCaptions)
+{
+    window.show();
+    window.action("mnuStart")->trigger();
+    EXPECT_TRUE(timer("Timer3").enabled());
+    const int before = el("Label9").bounds().width;
+    for (int i = 0; i < 12; ++i) {
+        pressFigure();
+        clock.advance(700);
+    }
+    // The score grows to the right from a fixed left edge.
+    EXPECT_EQ(el("Label9").caption(), "12");
+    EXPECT_GT(el("Label9").bounds().width, before);
+    EXPECT_EQ(el("Label9").bounds().left, 6600);
+    window.action("mnuStop")->trigger();
+    EXPECT_FALSE(timer("Timer3").enabled());
+}
+
+TEST_F(ViewTest, DisabledFormDisablesItsWholeWindow)
+{
+    window.show();
+    form().setEnabled(false);
+    EXPECT_FALSE(window.isEnabled());
+    EXPECT_FALSE(window.menuBar()->isEnabled());
+    form().setEnabled(true);
+    EXPECT_TRUE(window.isEnabled());
+}
+
+int main(int argc, char** argv)
+{
+    // Tests never need a display; listing them must work without one too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    windows::qt::installFontSubstitutes();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building, playing and testing Ombura need on Debian 12, and only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libfluidsynth-dev libsdl2-dev
+  googletest libgtest-dev
+  fonts-ipafont-gothic fonts-kouzan-mouhitsu
+  fluid-soundfont-gm timgm6mb-soundfont fluidsynth
+  xvfb xauth xdotool x11-utils imagemagick
+  desktop-file-utils appstream
+  at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0
+  clang libclang-rt-14-dev
+  strace time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
