@@ -13,7 +13,7 @@ packages=(
   desktop-file-utils appstream
   at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0
   clang libclang-rt-14-dev
-  strace time
+  strace time python3 libxcb-shm0-dev libxcb1-dev
 )
 
 missing=()
