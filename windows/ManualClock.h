@@ -13,6 +13,7 @@ namespace windows {
 class ManualClock : public TimerHost {
 public:
     std::int64_t now() const { return now_; }
+    std::size_t runningTimers() const { return entries_.size(); }
     void advance(std::int64_t ms);
 
     void timerChanged(Timer& timer, Change change) override;
