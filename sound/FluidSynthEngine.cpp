@@ -1,0 +1,259 @@
+#include "FluidSynthEngine.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+
+namespace sound {
+
+namespace {
+
+constexpr int kChannels = 16;
+constexpr int kDrumBank = 128;
+constexpr int kScratchFrames = 512;
+
+void ignoreLog(int, const char*, void*) {}
+
+// FluidSynth writes its messages to the terminal unless told otherwise; the game is silent.
+void silenceLogging()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
+            fluid_set_log_function(level, ignoreLog, nullptr);
+    });
+}
+
+class FluidSynthEngine final : public SynthEngine {
+public:
+    static FluidSynthEngine* create(const std::string& path)
+    {
+        silenceLogging();
+        fluid_settings_t* settings = new_fluid_settings();
+        if (!settings)
+            return nullptr;
+        fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
+        // More than 16 channels reaches a heap overflow in this version.
+        fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+        // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
+        fluid_settings_setint(settings, "synth.reverb.active", 0);
+        fluid_settings_setint(settings, "synth.chorus.active", 0);
+        // Only the instruments in use are kept in memory: the full GM font is ~150 MB.
+        fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+        fluid_settings_setint(settings, "synth.lock-memory", 0);
+
+        fluid_synth_t* synth = new_fluid_synth(settings);
+        if (!synth) {
+            delete_fluid_settings(settings);
+            return nullptr;
+        }
+        const int font = fluid_synth_sfload(synth, path.c_str(), 1);
+        if (font == FLUID_FAILED) {
+            delete_fluid_synth(synth);
+            delete_fluid_settings(settings);
+            return nullptr;
+        }
+        auto* engine = new FluidSynthEngine(path, settings, synth, font);
+        // The power-on instruments come back after every reset; keeping them loaded means a
+        // reset on the audio thread never reads the font.
+        engine->pin({0, 0});
+        engine->pin({kDrumBank, 0});
+        return engine;
+    }
+
+    const std::string& path() const { return path_; }
+
+    void channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override
+    {
+        const int channel = status & 0x0F;
+        switch (status & 0xF0) {
+        case 0x80:
+            fluid_synth_noteoff(synth_, channel, data1);
+            break;
+        case 0x90:
+            fluid_synth_noteon(synth_, channel, data1, data2);
+            break;
+        case 0xA0:
+            fluid_synth_key_pressure(synth_, channel, data1, data2);
+            break;
+        case 0xB0:
+            fluid_synth_cc(synth_, channel, data1, data2);
+            break;
+        case 0xC0:
+            fluid_synth_program_change(synth_, channel, data1);
+            break;
+        case 0xD0:
+            fluid_synth_channel_pressure(synth_, channel, data1);
+            break;
+        case 0xE0:
+            fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
+            break;
+        default:
+            break;
+        }
+    }
+
+    void sysex(const std::uint8_t* data, std::size_t size) override
+    {
+        if (size == 0 || size > 0xFFFF)
+            return;
+        fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
+                          nullptr, 0);
+    }
+
+    void soundOff() override
+    {
+        for (int channel = 0; channel < kChannels; ++channel)
+            fluid_synth_all_sounds_off(synth_, channel);
+        dropBufferedFrames();
+    }
+
+    void releaseAll() override
+    {
+        for (int channel = 0; channel < kChannels; ++channel) {
+            fluid_synth_cc(synth_, channel, 64, 0); // sustain
+            fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
+            fluid_synth_all_notes_off(synth_, channel);
+        }
+    }
+
+    void reset() override
+    {
+        fluid_synth_system_reset(synth_);
+        dropBufferedFrames();
+    }
+
+    bool sounding() override { return fluid_synth_get_active_voice_count(synth_) > 0; }
+
+    void renderAdd(float* out, int frames) override
+    {
+        while (frames > 0) {
+            const int n = std::min(frames, kScratchFrames);
+            fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+            rendered_ += static_cast<std::uint64_t>(n);
+            const std::size_t samples = static_cast<std::size_t>(n) * 2;
+            for (std::size_t i = 0; i < samples; ++i)
+                out[i] += scratch_[i];
+            out += samples;
+            frames -= n;
+        }
+    }
+
+    void prepare(const std::vector<MidiPreset>& presets) override
+    {
+        std::vector<MidiPreset> wanted;
+        for (const MidiPreset& p : presets) {
+            const MidiPreset found = resolve(p);
+            if (std::find(wanted.begin(), wanted.end(), found) == wanted.end())
+                wanted.push_back(found);
+        }
+        // Load the new ones before letting the old ones go, so that an instrument both tunes
+        // share is never dropped and read again.
+        for (const MidiPreset& p : wanted) {
+            if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end())
+                pin(p);
+        }
+        for (const MidiPreset& p : pinned_) {
+            if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
+                fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
+        }
+        pinned_ = std::move(wanted);
+    }
+
+private:
+    FluidSynthEngine(std::string path, fluid_settings_t* settings, fluid_synth_t* synth, int font)
+        : path_(std::move(path)), settings_(settings), synth_(synth), font_(font)
+    {
+    }
+
+    bool exists(int bank, int program) const
+    {
+        fluid_sfont_t* sfont = fluid_synth_get_sfont_by_id(synth_, font_);
+        return sfont && fluid_sfont_get_preset(sfont, bank, program) != nullptr;
+    }
+
+    // The same substitutions the synthesiser makes when a program change names a preset
+    // the font lacks.
+    MidiPreset resolve(MidiPreset p) const
+    {
+        if (exists(p.bank, p.program))
+            return p;
+        if (p.bank == kDrumBank)
+            return {kDrumBank, 0};
+        if (exists(0, p.program))
+            return {0, p.program};
+        return {0, 0};
+    }
+
+    // The synthesiser computes whole blocks and hands them out piecemeal, so up to a block of
+    // sound from before a silencing call is still waiting in it. Take it and throw it away.
+    void dropBufferedFrames()
+    {
+        const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
+        const int waiting = static_cast<int>((block - rendered_ % block) % block);
+        if (waiting > 0 && waiting <= kScratchFrames) {
+            fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+            rendered_ += static_cast<std::uint64_t>(waiting);
+        }
+    }
+
+    void pin(MidiPreset p) { fluid_synth_pin_preset(synth_, font_, p.bank, p.program); }
+
+    std::string path_;
+    [[maybe_unused]] fluid_settings_t* settings_; // the synth reads it for as long as it lives
+    fluid_synth_t* synth_;
+    int font_;
+    std::vector<MidiPreset> pinned_;
+    std::uint64_t rendered_ = 0;
+    std::array<float, kScratchFrames * 2> scratch_{};
+};
+
+// Synthesisers are never deleted: tearing down a synth with dynamic sample loading, again and
+// again, is where FluidSynth has been seen to crash. The pool hands a free one back out.
+struct Pool {
+    std::mutex mutex;
+    std::vector<FluidSynthEngine*> free;
+};
+
+Pool& pool()
+{
+    static Pool* instance = new Pool;
+    return *instance;
+}
+
+void giveBack(FluidSynthEngine* engine)
+{
+    {
+        std::lock_guard lock(engine->mutex());
+        engine->reset();
+        engine->prepare({});
+    }
+    std::lock_guard lock(pool().mutex);
+    pool().free.push_back(engine);
+}
+
+} // namespace
+
+std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath)
+{
+    FluidSynthEngine* engine = nullptr;
+    {
+        std::lock_guard lock(pool().mutex);
+        auto& free = pool().free;
+        const auto it = std::find_if(free.begin(), free.end(),
+                                     [&](const FluidSynthEngine* e) { return e->path() == soundFontPath; });
+        if (it != free.end()) {
+            engine = *it;
+            free.erase(it);
+        }
+    }
+    if (!engine)
+        engine = FluidSynthEngine::create(soundFontPath);
+    if (!engine)
+        return nullptr;
+    return std::shared_ptr<SynthEngine>(engine, [](SynthEngine* e) { giveBack(static_cast<FluidSynthEngine*>(e)); });
+}
+
+} // namespace sound

@@ -1,0 +1,74 @@
+#include "MusicChannel.h"
+
+#include "FluidSynthEngine.h"
+#include "SequencerDevice.h"
+#include "SoundFontSearch.h"
+
+#include <memory>
+#include <utility>
+
+namespace sound {
+
+MusicChannel::MusicChannel()
+    : MusicChannel(SynthHost::Loader([]() -> std::shared_ptr<SynthEngine> {
+          const std::optional<std::string> path = findSoundFont();
+          return path ? acquireFluidSynth(*path) : nullptr;
+      }))
+{
+}
+
+MusicChannel::MusicChannel(std::optional<std::string> soundFontPath)
+    : MusicChannel(soundFontPath ? SynthHost::Loader([path = *soundFontPath] { return acquireFluidSynth(path); })
+                                 : SynthHost::Loader())
+{
+}
+
+MusicChannel::MusicChannel(SynthHost::Loader loader)
+    : host_(std::move(loader)),
+      sequencer_(host_),
+      interpreter_([this](std::string_view type, MciError& error) -> std::unique_ptr<MciDevice> {
+          if (type != "sequencer") {
+              error = MciError::DeviceNotInstalled;
+              return nullptr;
+          }
+          if (sequencerClaimed_) {
+              error = MciError::SequencerPortInUse;
+              return nullptr;
+          }
+          return std::make_unique<SequencerDevice>(sequencer_, host_, sequencerClaimed_);
+      })
+{
+}
+
+MusicChannel::~MusicChannel() = default;
+
+std::uint32_t MusicChannel::send(std::string_view command, char* reply, unsigned capacity)
+{
+    const std::uint64_t plays = sequencer_.playsAccepted();
+    const std::uint32_t result = interpreter_.send(command, reply, capacity);
+    if (sequencer_.playsAccepted() != plays && wake_)
+        wake_();
+    return result;
+}
+
+void MusicChannel::render(float* out, int frames)
+{
+    sequencer_.render(out, frames);
+}
+
+bool MusicChannel::active() const
+{
+    return sequencer_.playing() || sequencer_.sounding();
+}
+
+void MusicChannel::setWakeCallback(std::function<void()> wake)
+{
+    wake_ = std::move(wake);
+}
+
+bool MusicChannel::waitUntilReady(std::chrono::milliseconds timeout)
+{
+    return host_.waitUntilIdle(timeout);
+}
+
+} // namespace sound

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "AudioSource.h"
+#include "MciInterpreter.h"
+#include "Sequencer.h"
+#include "SynthHost.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sound {
+
+// The music device behind the command-string call: the interpreter with its "sequencer"
+// device type, the sequencer and the synthesiser, rendered as one source of the mixer.
+//
+// send() runs on the UI thread and never waits for the audio thread or for the SoundFont,
+// which loads on a thread of its own from construction on. render() runs on the audio thread.
+class MusicChannel : public AudioSource {
+public:
+    // Loads the first General MIDI SoundFont found in the system's usual places.
+    MusicChannel();
+    // Loads exactly this SoundFont, or none at all (the music then plays silently).
+    explicit MusicChannel(std::optional<std::string> soundFontPath);
+    ~MusicChannel() override;
+    MusicChannel(const MusicChannel&) = delete;
+    MusicChannel& operator=(const MusicChannel&) = delete;
+
+    std::uint32_t send(std::string_view command, char* reply, unsigned capacity);
+    void render(float* out, int frames) override;
+    bool active() const override;
+    // Called on the UI thread after a play, so the output can start or unpause.
+    void setWakeCallback(std::function<void()> wake);
+
+    // For tests and tools only; the game never waits: blocks until the SoundFont is loaded (or
+    // known to be missing) and the instruments of the open tune are in memory.
+    bool waitUntilReady(std::chrono::milliseconds timeout);
+    bool hasSynth() const { return host_.state() == SynthHost::State::Ready; }
+
+private:
+    explicit MusicChannel(SynthHost::Loader loader);
+
+    SynthHost host_;
+    Sequencer sequencer_;
+    bool sequencerClaimed_ = false;
+    MciInterpreter interpreter_;
+    std::function<void()> wake_;
+};
+
+} // namespace sound

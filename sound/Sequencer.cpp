@@ -1,0 +1,154 @@
+#include "Sequencer.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace sound {
+
+Sequencer::Sequencer(SynthHost& host) : host_(host) {}
+
+void Sequencer::setPlaying(bool on)
+{
+    box_.playing = on;
+    playing_.store(on, std::memory_order_release);
+}
+
+std::uint64_t Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
+{
+    std::shared_ptr<const MidiSequence> old;
+    std::lock_guard lock(mutex_);
+    old = std::move(box_.retired);
+    box_.sequence = std::move(sequence);
+    ++box_.serial;
+    ++box_.command;
+    setPlaying(false);
+    box_.silence = true;
+    return box_.serial;
+}
+
+void Sequencer::unload()
+{
+    load(nullptr);
+}
+
+void Sequencer::play()
+{
+    std::shared_ptr<const MidiSequence> old;
+    std::lock_guard lock(mutex_);
+    old = std::move(box_.retired);
+    ++box_.command;
+    setPlaying(box_.sequence != nullptr);
+    if (box_.sequence)
+        ++plays_;
+}
+
+void Sequencer::stop()
+{
+    std::shared_ptr<const MidiSequence> old;
+    std::lock_guard lock(mutex_);
+    old = std::move(box_.retired);
+    ++box_.command;
+    setPlaying(false);
+    box_.silence = true;
+}
+
+void Sequencer::render(float* out, int frames)
+{
+    if (frames <= 0)
+        return;
+
+    bool playing = false;
+    std::uint64_t command = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (box_.serial != currentSerial_) {
+            box_.retired = std::move(current_);
+            current_ = box_.sequence;
+            currentSerial_ = box_.serial;
+            next_ = 0;
+            position_ = 0;
+            pendingReset_ = true;
+        }
+        if (box_.silence) {
+            pendingSilence_ = true;
+            box_.silence = false;
+        }
+        playing = box_.playing;
+        command = box_.command;
+    }
+
+    const SynthHost::State state = host_.state();
+    // While the font loads the tune waits: it starts from its beginning once there is sound.
+    if (state == SynthHost::State::Loading)
+        return;
+
+    SynthEngine* synth = state == SynthHost::State::Ready ? host_.engine() : nullptr;
+    std::unique_lock<std::mutex> synthLock;
+    if (synth) {
+        synthLock = std::unique_lock(synth->mutex(), std::try_to_lock);
+        // The loader is reading instruments for a new tune; nothing plays meanwhile.
+        if (!synthLock.owns_lock())
+            return;
+        if (pendingReset_)
+            synth->reset();
+        else if (pendingSilence_)
+            synth->soundOff();
+    }
+    pendingReset_ = false;
+    pendingSilence_ = false;
+
+    int done = 0;
+    const bool prepared = !synth || host_.preparedSerial() >= currentSerial_;
+    if (playing && current_ && prepared)
+        advance(synth, out, frames, done, command);
+
+    if (synth) {
+        if (done < frames && synth->sounding())
+            synth->renderAdd(out + 2 * static_cast<std::ptrdiff_t>(done), frames - done);
+        sounding_.store(synth->sounding(), std::memory_order_release);
+    }
+}
+
+void Sequencer::advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command)
+{
+    const MidiSequence& tune = *current_;
+    const std::vector<MidiEvent>& events = tune.events;
+    bool ended = false;
+    for (;;) {
+        for (; next_ < events.size() && events[next_].sample <= position_; ++next_) {
+            if (!synth)
+                continue;
+            const MidiEvent& e = events[next_];
+            if (e.status == 0xF0) {
+                const MidiSysex& s = tune.sysex[e.sysex];
+                synth->sysex(tune.sysexBytes.data() + s.offset, s.size);
+            } else {
+                synth->channelMessage(e.status, e.data1, e.data2);
+            }
+        }
+        if (position_ >= tune.endSample) {
+            ended = true;
+            break;
+        }
+        if (done >= frames)
+            break;
+        const std::int64_t until = next_ < events.size() ? events[next_].sample : tune.endSample;
+        const int n = static_cast<int>(std::min<std::int64_t>(until - position_, frames - done));
+        if (synth)
+            synth->renderAdd(out + 2 * static_cast<std::ptrdiff_t>(done), n);
+        done += n;
+        position_ += n;
+    }
+    if (!ended)
+        return;
+
+    // The tune has played out: let its last notes fade, and say so unless the UI thread has
+    // asked for something else since this block began.
+    if (synth)
+        synth->releaseAll();
+    std::lock_guard lock(mutex_);
+    if (box_.serial == currentSerial_ && box_.command == command)
+        setPlaying(false);
+}
+
+} // namespace sound

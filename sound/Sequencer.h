@@ -1,0 +1,72 @@
+#pragma once
+
+#include "MidiSequence.h"
+#include "SynthHost.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace sound {
+
+// Plays one tune into the synthesiser on the audio thread's sample clock.
+//
+// The UI thread's calls (load, unload, play, stop, playing) only touch a small mailbox under a
+// mutex that render() also holds for a few instructions at the start of a block and, when the
+// tune ends, once more; the synthesis itself runs outside it. The position belongs to the audio
+// thread: stop leaves it where it is, play goes on from it, load puts it back to the start.
+class Sequencer {
+public:
+    explicit Sequencer(SynthHost& host);
+
+    // UI thread.
+    std::uint64_t load(std::shared_ptr<const MidiSequence> sequence); // returns the tune's serial
+    void unload();
+    void play();
+    void stop();
+    bool playing() const { return playing_.load(std::memory_order_acquire); }
+    // How many plays were accepted; lets the owner notice one without knowing the command.
+    std::uint64_t playsAccepted() const { return plays_; }
+
+    // Audio thread: adds `frames` stereo frames into `out`.
+    void render(float* out, int frames);
+    // Notes still ringing after the tune stopped by itself.
+    bool sounding() const { return sounding_.load(std::memory_order_acquire); }
+
+    // Frames of the tune played so far; read it only between render() calls (tests, tools).
+    std::int64_t position() const { return position_; }
+
+private:
+    struct Mailbox {
+        std::shared_ptr<const MidiSequence> sequence;
+        std::uint64_t serial = 0;
+        bool playing = false;
+        std::uint64_t command = 0; // counts play and stop, so the audio thread can tell a stale end
+        bool silence = false;
+        // A tune the audio thread let go of; dropped here so it is never freed on that thread.
+        std::shared_ptr<const MidiSequence> retired;
+    };
+
+    void setPlaying(bool on);
+    void advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command);
+
+    SynthHost& host_;
+
+    mutable std::mutex mutex_;
+    Mailbox box_;
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> sounding_{false};
+
+    std::uint64_t plays_ = 0; // UI thread only
+
+    // Audio thread only.
+    std::shared_ptr<const MidiSequence> current_;
+    std::uint64_t currentSerial_ = 0;
+    std::size_t next_ = 0;
+    std::int64_t position_ = 0;
+    bool pendingReset_ = false;
+    bool pendingSilence_ = false;
+};
+
+} // namespace sound

@@ -1,0 +1,72 @@
+#include "SequencerDevice.h"
+
+#include "MidiFile.h"
+
+#include <memory>
+
+namespace sound {
+
+SequencerDevice::SequencerDevice(Sequencer& sequencer, SynthHost& host, bool& claimed)
+    : sequencer_(sequencer), host_(host), claimed_(claimed)
+{
+    claimed_ = true;
+}
+
+SequencerDevice::~SequencerDevice()
+{
+    if (loaded_)
+        sequencer_.unload();
+    claimed_ = false;
+}
+
+MciError SequencerDevice::open(const MciCommand& command, std::string&)
+{
+    MidiLoad load = loadMidiFile(command.element);
+    if (load.error == MidiLoadError::NotFound)
+        return MciError::FileNotFound;
+    if (load.error != MidiLoadError::None || !load.sequence)
+        return MciError::InvalidFile;
+
+    auto sequence = std::make_shared<const MidiSequence>(std::move(*load.sequence));
+    const std::uint64_t serial = sequencer_.load(sequence);
+    host_.prepare(sequence->presets, serial);
+    loaded_ = true;
+    return MciError::Ok;
+}
+
+MciError SequencerDevice::close(const MciCommand& command, std::string&)
+{
+    if (!command.items.empty())
+        return MciError::UnrecognizedKeyword;
+    sequencer_.unload();
+    loaded_ = false;
+    return MciError::Ok;
+}
+
+MciError SequencerDevice::play(const MciCommand& command, std::string&)
+{
+    if (!command.items.empty())
+        return MciError::UnrecognizedKeyword;
+    sequencer_.play();
+    return MciError::Ok;
+}
+
+MciError SequencerDevice::stop(const MciCommand& command, std::string&)
+{
+    if (!command.items.empty())
+        return MciError::UnrecognizedKeyword;
+    sequencer_.stop();
+    return MciError::Ok;
+}
+
+MciError SequencerDevice::status(const MciCommand& command, std::string& reply)
+{
+    if (command.items.empty())
+        return MciError::MissingParameter;
+    if (command.items.size() != 1 || command.items[0] != "mode")
+        return MciError::UnrecognizedKeyword;
+    reply = sequencer_.playing() ? "playing" : "stopped";
+    return MciError::Ok;
+}
+
+} // namespace sound

@@ -1,0 +1,82 @@
+#include "SynthHost.h"
+
+#include <utility>
+
+namespace sound {
+
+SynthHost::SynthHost(Loader loader)
+{
+    if (!loader) {
+        state_.store(State::Absent, std::memory_order_release);
+        return;
+    }
+    busy_ = true;
+    thread_ = std::thread([this, loader = std::move(loader)]() mutable { run(std::move(loader)); });
+}
+
+SynthHost::~SynthHost()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void SynthHost::prepare(std::vector<MidiPreset> presets, std::uint64_t serial)
+{
+    if (state() == State::Absent)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        request_.emplace(std::move(presets), serial);
+    }
+    wake_.notify_all();
+}
+
+bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, timeout, [this] { return !busy_ && !request_; });
+}
+
+void SynthHost::run(Loader loader)
+{
+    std::shared_ptr<SynthEngine> engine = loader();
+    {
+        std::lock_guard lock(mutex_);
+        engine_ = std::move(engine);
+        state_.store(engine_ ? State::Ready : State::Absent, std::memory_order_release);
+        busy_ = false;
+        if (!engine_)
+            request_.reset();
+    }
+    idle_.notify_all();
+    if (state() != State::Ready)
+        return;
+
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return quit_ || request_; });
+        if (quit_)
+            return;
+        auto [presets, serial] = std::move(*request_);
+        request_.reset();
+        busy_ = true;
+        lock.unlock();
+        {
+            // The audio thread only try-locks the engine, so holding it while the font is
+            // read costs at most a few skipped blocks of a tune that is not playing yet.
+            std::lock_guard engineLock(engine_->mutex());
+            engine_->prepare(presets);
+        }
+        prepared_.store(serial, std::memory_order_release);
+        lock.lock();
+        busy_ = false;
+        idle_.notify_all();
+    }
+}
+
+} // namespace sound

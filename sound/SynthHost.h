@@ -1,0 +1,64 @@
+#pragma once
+
+#include "MidiSequence.h"
+#include "SynthEngine.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace sound {
+
+// Brings the synthesiser up on a thread of its own, so that reading a SoundFont never holds up
+// the window, and then loads the instruments of each tune that is opened. The audio thread
+// reads state() and engine(); the UI thread only queues work.
+class SynthHost {
+public:
+    enum class State { Loading, Ready, Absent };
+
+    // Finds and loads the synthesiser; runs on the loader thread. May return null.
+    using Loader = std::function<std::shared_ptr<SynthEngine>()>;
+
+    // Without a loader there will never be a synthesiser, and no thread is started.
+    explicit SynthHost(Loader loader);
+    ~SynthHost();
+    SynthHost(const SynthHost&) = delete;
+    SynthHost& operator=(const SynthHost&) = delete;
+
+    State state() const { return state_.load(std::memory_order_acquire); }
+    // Valid once state() is Ready, for as long as the host lives.
+    SynthEngine* engine() const { return engine_.get(); }
+
+    // UI thread: load these instruments for the tune opened under `serial`. Only the newest
+    // request counts; an older one not yet started is dropped.
+    void prepare(std::vector<MidiPreset> presets, std::uint64_t serial);
+    // The serial of the newest tune whose instruments are loaded.
+    std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
+
+    // For tests and tools: waits until loading and every queued request are done.
+    bool waitUntilIdle(std::chrono::milliseconds timeout);
+
+private:
+    void run(Loader loader);
+
+    std::atomic<State> state_{State::Loading};
+    std::shared_ptr<SynthEngine> engine_;
+    std::atomic<std::uint64_t> prepared_{0};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::optional<std::pair<std::vector<MidiPreset>, std::uint64_t>> request_;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+} // namespace sound

@@ -1,0 +1,177 @@
+#include "MidiBytes.h"
+#include "MusicChannel.h"
+#include "SoundFontSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kBlock = 512;
+
+double rms(const std::vector<float>& v)
+{
+    double sum = 0;
+    for (float x : v)
+        sum += double{x} * x;
+    return v.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+// The smallest General MIDI font on the system keeps the tests quick; any will do.
+std::optional<std::string> testSoundFont()
+{
+    static constexpr std::string_view places[] = {"/usr/share/sounds/sf2/TimGM6mb.sf2"};
+    if (auto small = sound::findSoundFont(places))
+        return small;
+    return sound::findSoundFont();
+}
+
+class MusicChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        font = testSoundFont();
+        if (!font)
+            GTEST_SKIP() << "no General MIDI SoundFont installed";
+        channel.emplace(font);
+        ASSERT_TRUE(channel->waitUntilReady(30s));
+        ASSERT_TRUE(channel->hasSynth());
+        tune = scratch.write("bgm.dat", music_test::tune(1000, 0));
+    }
+
+    void send(const std::string& command) { ASSERT_EQ(channel->send(command, nullptr, 0), 0u) << command; }
+
+    void open()
+    {
+        send("open " + tune + " type sequencer alias midifile");
+        ASSERT_TRUE(channel->waitUntilReady(30s));
+    }
+
+    std::string mode()
+    {
+        char reply[16] = {};
+        channel->send("status midifile mode", reply, 15);
+        return reply;
+    }
+
+    std::vector<float> render(std::int64_t frames)
+    {
+        std::vector<float> out(2 * static_cast<std::size_t>(frames), 0.0f);
+        for (std::int64_t at = 0; at < frames; at += kBlock)
+            channel->render(out.data() + 2 * at, static_cast<int>(std::min<std::int64_t>(kBlock, frames - at)));
+        return out;
+    }
+
+    // Frames rendered, in blocks, until the device reads "stopped".
+    std::int64_t framesUntilStopped()
+    {
+        std::int64_t frames = 0;
+        std::vector<float> out(2 * kBlock);
+        while (mode() == "playing" && frames < 10 * 48000) {
+            channel->render(out.data(), kBlock);
+            frames += kBlock;
+        }
+        return frames;
+    }
+
+    std::optional<std::string> font;
+    music_test::ScratchDir scratch;
+    std::string tune;
+    std::optional<sound::MusicChannel> channel;
+};
+
+TEST_F(MusicChannelTest, PlaysAudiblyAndStopsDead)
+{
+    open();
+    EXPECT_LT(rms(render(4800)), 1e-6) << "sound before play";
+    send("play midifile");
+    EXPECT_GT(rms(render(12000)), 1e-3);
+    send("stop midifile");
+    EXPECT_LT(rms(render(4800)), 1e-6) << "sound after stop";
+    EXPECT_EQ(mode(), "stopped");
+    EXPECT_FALSE(channel->active());
+}
+
+TEST_F(MusicChannelTest, ResumesWhereItStoppedAndEndsOnTime)
+{
+    open();
+    send("play midifile");
+    render(19200); // 0.4 s
+    send("stop midifile");
+    render(9600);
+    send("play midifile");
+    const std::int64_t rest = framesUntilStopped();
+    // 0.6 s were left; "stopped" is read within a block of the end, well inside 50 ms.
+    EXPECT_GE(rest, 28800);
+    EXPECT_LE(rest, 28800 + kBlock);
+}
+
+TEST_F(MusicChannelTest, RestartsFromTheBeginningAfterTheEnd)
+{
+    open();
+    send("play midifile");
+    const std::int64_t first = framesUntilStopped();
+    EXPECT_GE(first, 48000);
+    EXPECT_LE(first, 48000 + kBlock);
+    EXPECT_EQ(mode(), "stopped");
+
+    // The game's poll: close, stop, close, open, STOP, play.
+    EXPECT_EQ(channel->send("close midifile", nullptr, 0), 0u);
+    channel->send("stop midifile ", nullptr, 0);
+    channel->send("close midifile", nullptr, 0);
+    open();
+    send("STOP MIDIFILE ");
+    send("play midifile");
+    EXPECT_EQ(mode(), "playing");
+    EXPECT_GT(rms(render(4800)), 1e-3);
+    const std::int64_t second = framesUntilStopped();
+    EXPECT_GE(second + 4800, 48000);
+    EXPECT_LE(second + 4800, 48000 + 2 * kBlock);
+}
+
+TEST_F(MusicChannelTest, ReleasedNotesRingOutAfterTheEndWhileActive)
+{
+    open();
+    send("play midifile");
+    framesUntilStopped();
+    EXPECT_EQ(mode(), "stopped");
+    // The last note's release still sounds; the output must keep running meanwhile.
+    EXPECT_GT(rms(render(kBlock)), 1e-5);
+    EXPECT_TRUE(channel->active());
+    render(5 * 48000);
+    EXPECT_FALSE(channel->active());
+}
+
+TEST(MusicChannelWithoutSoundFont, FollowsEveryRuleInSilence)
+{
+    music_test::ScratchDir scratch;
+    const std::string tune = scratch.write("bgm.dat", music_test::tune(500));
+    for (const std::optional<std::string>& font :
+         {std::optional<std::string>{}, std::optional<std::string>{(scratch.dir / "no.sf2").string()},
+          std::optional<std::string>{tune}}) {
+        sound::MusicChannel channel(font);
+        ASSERT_TRUE(channel.waitUntilReady(30s));
+        EXPECT_FALSE(channel.hasSynth());
+        ASSERT_EQ(channel.send("open " + tune + " type sequencer alias midifile", nullptr, 0), 0u);
+        ASSERT_EQ(channel.send("play midifile", nullptr, 0), 0u);
+        char reply[16] = {};
+        channel.send("status midifile mode", reply, 15);
+        EXPECT_STREQ(reply, "playing");
+
+        std::vector<float> out(2 * 480, 0.0f);
+        int blocks = 0;
+        for (; blocks < 100 && channel.active(); ++blocks)
+            channel.render(out.data(), 480);
+        EXPECT_EQ(blocks, 50);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
+        channel.send("status midifile mode", reply, 15);
+        EXPECT_STREQ(reply, "stopped");
+    }
+}
+
+} // namespace
