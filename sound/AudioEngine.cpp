@@ -1,0 +1,48 @@
+#include "AudioEngine.h"
+
+namespace sound {
+
+std::unique_ptr<AudioEngine> AudioEngine::create()
+{
+    return std::make_unique<AudioEngine>(Output::Device, std::make_unique<MusicChannel>());
+}
+
+AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options)
+    : music_(music ? std::move(music) : std::make_unique<MusicChannel>(std::nullopt)),
+      mixer_({music_.get(), &effects_})
+{
+    effects_.setStartObserver([this](int offset) { mixer_.noteEffectStart(offset); });
+    if (output == Output::Device) {
+        output_ = std::make_unique<SdlOutput>(mixer_, options);
+        // The raw pointer, not output_: during teardown output_ is already null while the
+        // device's last callbacks still ask.
+        effects_.setRenderingProbe([out = output_.get()] { return out->rendering(); });
+    }
+    effects_.setWakeCallback([this] { wakeOutput(); });
+    music_->setWakeCallback([this] { wakeOutput(); });
+}
+
+AudioEngine::~AudioEngine()
+{
+    // The device goes first, so its callback can no longer reach the sources.
+    output_.reset();
+    music_->setWakeCallback({});
+}
+
+void AudioEngine::wakeOutput()
+{
+    if (output_)
+        output_->wake();
+}
+
+std::uint32_t AudioEngine::mciSendString(std::string_view command, char* reply, unsigned capacity)
+{
+    return music_->send(command, reply, capacity);
+}
+
+bool AudioEngine::sndPlaySound(const std::string& path, std::uint32_t flags)
+{
+    return effects_.play(path, flags);
+}
+
+} // namespace sound

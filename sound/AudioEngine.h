@@ -1,0 +1,47 @@
+#pragma once
+
+#include "EffectPlayer.h"
+#include "Mixer.h"
+#include "MusicChannel.h"
+#include "SdlOutput.h"
+#include "SoundPlatform.h"
+
+#include <memory>
+
+namespace sound {
+
+// What the application creates: the two platform calls served by the music channel and the
+// effect player, both mixed into one output. The output starts when either begins to sound.
+class AudioEngine : public SoundPlatform {
+public:
+    enum class Output {
+        Device, // the SDL audio device, opened on the first sound
+        None,   // nobody pulls the mixer but the caller (tests, offline rendering)
+    };
+
+    static std::unique_ptr<AudioEngine> create();
+
+    AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options = {});
+    ~AudioEngine() override;
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override;
+    bool sndPlaySound(const std::string& path, std::uint32_t flags) override;
+
+    Mixer& mixer() { return mixer_; }
+    EffectPlayer& effects() { return effects_; }
+    MusicChannel& music() { return *music_; }
+    // Null for Output::None.
+    SdlOutput* output() { return output_.get(); }
+
+private:
+    void wakeOutput();
+
+    std::unique_ptr<MusicChannel> music_;
+    EffectPlayer effects_;
+    Mixer mixer_;
+    std::unique_ptr<SdlOutput> output_; // last: stopped before anything it pulls goes away
+};
+
+} // namespace sound

@@ -1,0 +1,147 @@
+#include "SdlOutput.h"
+
+#include "SdlBackend.h"
+
+#include <algorithm>
+
+namespace sound {
+
+namespace {
+
+constexpr std::chrono::milliseconds kIdlePoll{100};
+
+} // namespace
+
+SdlOutput::SdlOutput(Mixer& mixer, Options options)
+    : mixer_(mixer), options_(options), thread_([this] { run(); })
+{
+}
+
+SdlOutput::~SdlOutput()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+    if (device_ != 0)
+        sdl::closeDevice(device_);
+    if (audioInitialised_)
+        sdl::quitAudio();
+}
+
+void SdlOutput::wake()
+{
+    {
+        std::lock_guard lock(mutex_);
+        wakePending_ = true;
+        const State s = state_.load();
+        if (s == State::Closed || s == State::Paused ||
+            (s == State::Failed && std::chrono::steady_clock::now() >= nextAttempt_))
+            state_.store(State::Starting);
+    }
+    changed_.notify_one();
+}
+
+bool SdlOutput::rendering() const
+{
+    const State s = state_.load();
+    return s == State::Starting || s == State::Running;
+}
+
+void SdlOutput::pull(void* self, float* out, int frames)
+{
+    auto* output = static_cast<SdlOutput*>(self);
+    output->mixer_.render(out, frames);
+    if (output->mixer_.active()) {
+        output->quietFrames_ = 0;
+        return;
+    }
+    output->quietFrames_ += frames;
+    if (output->quietFrames_ >= output->options_.pauseAfter.count() * kOutputRate / 1000)
+        output->idle_.store(true);
+}
+
+// Output thread, mutex not held. Resumes a paused device or opens a new one.
+bool SdlOutput::start()
+{
+    quietFrames_ = 0; // the callback is not running here: the device is paused or closed
+    if (device_ != 0) {
+        sdl::pauseDevice(device_, false);
+        return true;
+    }
+    ++openAttempts_;
+    if (!audioInitialised_)
+        audioInitialised_ = sdl::initAudio();
+    if (!audioInitialised_)
+        return false;
+    const auto opened = sdl::openDevice(options_.framesPerBuffer, &SdlOutput::pull, this);
+    if (!opened)
+        return false;
+    device_ = opened->id;
+    framesPerBuffer_.store(opened->framesPerBuffer);
+    return true;
+}
+
+void SdlOutput::run()
+{
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        const auto now = std::chrono::steady_clock::now();
+        const State s = state_.load();
+
+        if (wakePending_) {
+            wakePending_ = false;
+            const bool mayStart = s == State::Starting || s == State::Closed || s == State::Paused ||
+                                  (s == State::Failed && now >= nextAttempt_);
+            if (mayStart) {
+                state_.store(State::Starting);
+                idle_.store(false);
+                lock.unlock();
+                const bool ok = start();
+                lock.lock();
+                if (ok) {
+                    state_.store(State::Running);
+                } else {
+                    state_.store(State::Failed);
+                    nextAttempt_ = std::chrono::steady_clock::now() + options_.retryAfter;
+                }
+            }
+            continue;
+        }
+
+        switch (s) {
+        case State::Running:
+            if (idle_.load() && !mixer_.active()) {
+                lock.unlock();
+                sdl::pauseDevice(device_, true);
+                lock.lock();
+                idle_.store(false);
+                closeAt_ = std::chrono::steady_clock::now() + options_.closeAfter;
+                // A wake that came in meanwhile is served at the top of the loop.
+                state_.store(wakePending_ ? State::Starting : State::Paused);
+                continue;
+            }
+            changed_.wait_for(lock, kIdlePoll);
+            break;
+        case State::Paused:
+            if (now >= closeAt_) {
+                lock.unlock();
+                sdl::closeDevice(device_);
+                device_ = 0;
+                lock.lock();
+                state_.store(wakePending_ ? State::Starting : State::Closed);
+                continue;
+            }
+            changed_.wait_until(lock, closeAt_);
+            break;
+        default:
+            // Closed, Failed, or Starting without a wake yet: nothing to do until one comes.
+            changed_.wait(lock);
+            break;
+        }
+    }
+}
+
+} // namespace sound

@@ -1,0 +1,155 @@
+// The engine as the application uses it. CTest runs this program three times: with SDL's dummy
+// driver (a device that really pulls the mixer in real time), with a driver name that does not
+// exist (no device at all), and with SDL_AUDIODRIVER unset (whatever this machine has).
+
+#include "AudioEngine.h"
+#include "Multimedia32.h"
+#include "WavBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+using namespace sound;
+using namespace wavtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+enum class Expect { Device, NoDevice, Unknown };
+
+Expect expectation()
+{
+    const char* driver = std::getenv("SDL_AUDIODRIVER");
+    if (driver == nullptr)
+        return Expect::Unknown;
+    return std::string(driver) == "dummy" ? Expect::Device : Expect::NoDevice;
+}
+
+template <typename Predicate>
+bool eventually(Predicate done, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        spin = dir.file("kuruiya.dat").string();
+        writeFile(spin, levelWav(4800, 8192)); // 100 ms
+    }
+
+    std::unique_ptr<AudioEngine> deviceEngine()
+    {
+        SdlOutput::Options options;
+        options.closeAfter = 1000ms;
+        return std::make_unique<AudioEngine>(AudioEngine::Output::Device,
+                                             std::make_unique<MusicChannel>(std::nullopt), options);
+    }
+
+    OddTempDir dir;
+    std::string spin;
+};
+
+} // namespace
+
+TEST_F(EngineTest, OfflineEngineServesBothCallsAndMixesTheEffect)
+{
+    AudioEngine engine(AudioEngine::Output::None, std::make_unique<MusicChannel>(std::nullopt));
+    EXPECT_EQ(engine.output(), nullptr);
+
+    char reply[16] = {};
+    EXPECT_NE(engine.mciSendString("status midifile mode", reply, 15), 0u) << "nothing is open yet";
+    EXPECT_STREQ(reply, "");
+
+    Multimedia32 mm(engine);
+    mm.PlayEffect(spin, 0);
+    EXPECT_TRUE(engine.effects().active());
+    std::vector<float> out(512 * 2);
+    engine.mixer().render(out.data(), 512);
+    EXPECT_FLOAT_EQ(out[0], EffectPlayer::kGain * 0.25f);
+    EXPECT_EQ(engine.mixer().effectStarts(), 1u);
+    EXPECT_FALSE(engine.sndPlaySound(spin, 19)) << "refused while the spin still sounds";
+}
+
+TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
+{
+    auto engine = deviceEngine();
+    SdlOutput& output = *engine->output();
+    EXPECT_EQ(output.state(), SdlOutput::State::Closed) << "nothing opens before the first sound";
+    EXPECT_EQ(output.openAttempts(), 0);
+
+    EXPECT_TRUE(engine->sndPlaySound(spin, 19));
+    ASSERT_TRUE(eventually([&] { return !engine->effects().active(); }))
+        << "the effect ends, rendered or timed out";
+
+    switch (expectation()) {
+    case Expect::Device:
+        EXPECT_EQ(output.state(), SdlOutput::State::Running);
+        EXPECT_GT(output.framesPerBuffer(), 0);
+        EXPECT_LE(output.framesPerBuffer(), 512);
+        EXPECT_GE(engine->mixer().framesMixed(), 4800u);
+        EXPECT_EQ(engine->mixer().effectStarts(), 1u);
+        // Quiet for half a second: paused; after the close delay: closed.
+        EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Paused; }));
+        EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Closed; }));
+        // And it comes back for the next sound.
+        EXPECT_TRUE(engine->sndPlaySound(spin, 19));
+        EXPECT_TRUE(eventually([&] { return engine->mixer().effectStarts() == 2; }));
+        EXPECT_EQ(output.openAttempts(), 2);
+        break;
+    case Expect::NoDevice:
+        EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Failed; }));
+        EXPECT_EQ(engine->mixer().framesMixed(), 0u) << "silent: nothing pulled the mixer";
+        // Presses keep coming; the device is not tried again for each of them.
+        for (int i = 0; i < 20; ++i) {
+            engine->sndPlaySound(spin, 19);
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_EQ(output.openAttempts(), 1);
+        break;
+    case Expect::Unknown:
+        break;
+    }
+}
+
+TEST_F(EngineTest, SynchronousRequestReturnsWithOrWithoutADevice)
+{
+    auto engine = deviceEngine();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(engine->sndPlaySound(spin, 0));
+    EXPECT_FALSE(engine->effects().active());
+    // With a device the caller waits until the last sample is mixed; without one, the
+    // sound's length in real time.
+    if (expectation() == Expect::Device) {
+        EXPECT_GE(engine->mixer().framesMixed(), 4800u);
+    } else if (expectation() == Expect::NoDevice) {
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+    }
+
+    // An unplayable file without no-default: the beep, also waited for.
+    EXPECT_FALSE(engine->sndPlaySound(dir.file("missing.dat").string(), 0));
+    EXPECT_FALSE(engine->effects().active());
+}
+
+TEST_F(EngineTest, MusicWakesTheOutputAndTheEngineShutsDownCleanly)
+{
+    // Whatever the music channel answers without a SoundFont, the command reaches it and the
+    // engine survives being destroyed with the device in any state.
+    for (int round = 0; round < 3; ++round) {
+        auto engine = deviceEngine();
+        engine->mciSendString("open " + spin + " type sequencer alias midifile", nullptr, 0);
+        engine->mciSendString("play midifile", nullptr, 0);
+        engine->sndPlaySound(spin, 27);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * round));
+    }
+    SUCCEED() << "no crash, no hang";
+}
