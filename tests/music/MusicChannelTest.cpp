@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,32 @@ TEST_F(MusicChannelTest, ReleasedNotesRingOutAfterTheEndWhileActive)
     EXPECT_TRUE(channel->active());
     render(5 * 48000);
     EXPECT_FALSE(channel->active());
+}
+
+// The audio thread renders without pause while the UI thread opens, plays, stops and closes
+// over and over: every command must keep its answer, and neither side may hang the other.
+TEST_F(MusicChannelTest, CommandsAndRenderingRunSideBySide)
+{
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<float> out(2 * 256);
+        while (!done.load())
+            channel->render(out.data(), 256);
+    });
+    const std::string openCommand = "open " + tune + " type sequencer alias midifile";
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(channel->send(openCommand, nullptr, 0), 0u);
+        EXPECT_EQ(channel->send("play midifile", nullptr, 0), 0u);
+        const std::string m = mode();
+        EXPECT_TRUE(m == "playing" || m == "stopped") << m;
+        if (i % 3 == 0)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(channel->send("STOP MIDIFILE ", nullptr, 0), 0u);
+        EXPECT_EQ(mode(), "stopped");
+        EXPECT_EQ(channel->send("close midifile", nullptr, 0), 0u);
+    }
+    done = true;
+    audio.join();
 }
 
 TEST(MusicChannelWithoutSoundFont, FollowsEveryRuleInSilence)
