@@ -26,7 +26,8 @@ void applyHints()
         // complete-looking file that still falls short is an error, not a shorter sound.
         SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "force");
         SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "dropframe");
-        SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignore");
+        // ADPCM writers pad the last block; the fact chunk says where the sound really ends.
+        SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
     });
 }
 

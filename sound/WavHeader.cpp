@@ -129,6 +129,7 @@ std::variant<WavLayout, WavError> parseWavLayout(std::span<const std::uint8_t> f
 
     std::optional<std::span<const std::uint8_t>> fmt;
     std::optional<std::span<const std::uint8_t>> data;
+    std::optional<std::span<const std::uint8_t>> fact;
     std::size_t at = 12;
     while (at < end) {
         if (end - at < 8)
@@ -142,6 +143,8 @@ std::variant<WavLayout, WavError> parseWavLayout(std::span<const std::uint8_t> f
             fmt = chunk;
         else if (tagIs(file, at, "data") && !data)
             data = chunk;
+        else if (tagIs(file, at, "fact") && !fact && size >= 4)
+            fact = chunk.first(4);
         at = body + size + (size & 1u);
     }
     if (!fmt || !data || fmt->size() < 16)
@@ -180,6 +183,8 @@ std::variant<WavLayout, WavError> parseWavLayout(std::span<const std::uint8_t> f
     case static_cast<std::uint16_t>(WavEncoding::MsAdpcm):
     case static_cast<std::uint16_t>(WavEncoding::ImaAdpcm):
         l.encoding = static_cast<WavEncoding>(tag);
+        if (fact)
+            l.factBody = *fact;
         error = checkAdpcm(l);
         break;
     default:
@@ -205,6 +210,11 @@ std::vector<std::uint8_t> canonicalWavImage(const WavLayout& l)
         out.insert(out.end(), l.fmtBody.begin(), l.fmtBody.end());
         if (l.fmtBody.size() & 1u)
             out.push_back(0);
+        if (!l.factBody.empty()) {
+            putTag(out, "fact");
+            put32(out, static_cast<std::uint32_t>(l.factBody.size()));
+            out.insert(out.end(), l.factBody.begin(), l.factBody.end());
+        }
     } else {
         put32(out, 16);
         put16(out, static_cast<std::uint16_t>(l.encoding));

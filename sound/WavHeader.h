@@ -43,6 +43,7 @@ struct WavLayout {
     std::uint16_t blockAlign = 0;
     std::uint16_t bitsPerSample = 0;
     std::span<const std::uint8_t> fmtBody; // the original fmt chunk, for the ADPCM coefficients
+    std::span<const std::uint8_t> factBody; // ADPCM: the true frame count, without block padding
     std::span<const std::uint8_t> data;
     // An upper bound on the sample frames the data can hold, known before decoding.
     std::size_t maxFrames = 0;
@@ -56,7 +57,7 @@ inline constexpr std::uint16_t kMaxChannels = 8;
 // the returned layout.
 std::variant<WavLayout, WavError> parseWavLayout(std::span<const std::uint8_t> file);
 
-// A minimal, canonical WAVE image of the layout (fmt and data chunks only), so that the
+// A minimal, canonical WAVE image of the layout (fmt, ADPCM's fact, data), so that the
 // decoder behind it sees nothing we did not check.
 std::vector<std::uint8_t> canonicalWavImage(const WavLayout& layout);
 
