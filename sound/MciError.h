@@ -11,10 +11,12 @@ enum class MciError : std::uint32_t {
     UnrecognizedKeyword = 259,
     UnrecognizedCommand = 261,
     InvalidDeviceName = 263, // no device is open under that alias
+    OutOfMemory = 264,
     MissingCommandString = 267,
     ParamOverflow = 268, // the reply did not fit; what fitted was written
     MissingParameter = 273,
     FileNotFound = 275,
+    Internal = 277,
     DeviceTypeRequired = 287,
     DuplicateAlias = 289,
     MissingDeviceName = 292,

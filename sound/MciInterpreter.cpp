@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 namespace sound {
@@ -51,6 +53,18 @@ MciError MciInterpreter::openDevice(const MciCommand& command, std::string& answ
 }
 
 std::uint32_t MciInterpreter::send(std::string_view text, char* reply, unsigned capacity)
+{
+    // The call reports in codes only; nothing may escape to the game's handler.
+    try {
+        return run(text, reply, capacity);
+    } catch (const std::bad_alloc&) {
+        return code(MciError::OutOfMemory);
+    } catch (const std::exception&) {
+        return code(MciError::Internal);
+    }
+}
+
+std::uint32_t MciInterpreter::run(std::string_view text, char* reply, unsigned capacity)
 {
     const MciParse parsed = parseMciCommand(text);
     if (parsed.error != MciError::Ok)

@@ -26,6 +26,7 @@ public:
     bool isOpen(std::string_view alias) const;
 
 private:
+    std::uint32_t run(std::string_view command, char* reply, unsigned capacity);
     MciError openDevice(const MciCommand& command, std::string& answer);
 
     DeviceFactory factory_;

@@ -1,5 +1,6 @@
 #include "SynthHost.h"
 
+#include <system_error>
 #include <utility>
 
 namespace sound {
@@ -11,7 +12,13 @@ SynthHost::SynthHost(Loader loader)
         return;
     }
     busy_ = true;
-    thread_ = std::thread([this, loader = std::move(loader)]() mutable { run(std::move(loader)); });
+    try {
+        thread_ = std::thread([this, loader = std::move(loader)]() mutable { run(std::move(loader)); });
+    } catch (const std::system_error&) {
+        // No thread to load on: the music plays on in silence rather than stop the game.
+        busy_ = false;
+        state_.store(State::Absent, std::memory_order_release);
+    }
 }
 
 SynthHost::~SynthHost()
