@@ -5,14 +5,23 @@
 #include "SoundFontSearch.h"
 
 #include <memory>
+#include <span>
 #include <utility>
 
 namespace sound {
 
 MusicChannel::MusicChannel()
     : MusicChannel(SynthHost::Loader([]() -> std::shared_ptr<SynthEngine> {
-          const std::optional<std::string> path = findSoundFont();
-          return path ? acquireFluidSynth(*path) : nullptr;
+          // A font that is there but will not load (broken, or a dangling choice of the
+          // system's) gives way to the next one.
+          for (std::string_view place : defaultSoundFontPlaces()) {
+              const std::optional<std::string> path = findSoundFont(std::span(&place, 1));
+              if (!path)
+                  continue;
+              if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(*path))
+                  return engine;
+          }
+          return nullptr;
       }))
 {
 }
