@@ -3,6 +3,7 @@
 #include "AudioSource.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <cstring>
 #include <map>
@@ -29,6 +30,22 @@ void applyHints()
         // ADPCM writers pad the last block; the fact chunk says where the sound really ends.
         SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
     });
+}
+
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// On a machine without a sound card SDL's ALSA backend makes libasound print a dozen lines to
+// stderr at every attempt. The game keeps no log and says nothing on a terminal, so its error
+// handler is replaced by one that ignores them. The library stays loaded for the process.
+void quietAlsa()
+{
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (alsa == nullptr)
+        return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
+        set(&ignoreAlsaMessage);
 }
 
 struct Pull {
@@ -98,6 +115,8 @@ std::optional<RawSamples> decodeWave(std::span<const std::uint8_t> image)
 bool initAudio()
 {
     applyHints();
+    static std::once_flag alsaOnce;
+    std::call_once(alsaOnce, quietAlsa);
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 

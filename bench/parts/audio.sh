@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Press-to-sample latency of the effects through the SDL output (dummy driver), 1,000 presses.
+set -euo pipefail
+bench_build=${2:-build-bench}
+SDL_AUDIODRIVER=dummy "$bench_build/bench/bench_audio" 512 1000
