@@ -90,24 +90,24 @@ std::optional<RawSamples> decodeWave(std::span<const std::uint8_t> image)
     if (rw == nullptr)
         return std::nullopt;
 
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec got{};
     Uint8* buffer = nullptr;
     Uint32 length = 0;
-    if (SDL_LoadWAV_RW(rw, 1, &spec, &buffer, &length) == nullptr)
+    if (SDL_LoadWAV_RW(rw, 1, &got, &buffer, &length) == nullptr)
         return std::nullopt;
     std::unique_ptr<Uint8, decltype(&SDL_FreeWAV)> owned(buffer, &SDL_FreeWAV);
 
-    const auto encoding = encodingOf(spec.format);
-    if (!encoding || spec.channels == 0 || spec.freq <= 0 || length == 0)
+    const auto encoding = encodingOf(got.format);
+    if (!encoding || got.channels == 0 || got.freq <= 0 || length == 0)
         return std::nullopt;
-    const std::size_t frameBytes = SDL_AUDIO_BITSIZE(spec.format) / 8u * spec.channels;
+    const std::size_t frameBytes = SDL_AUDIO_BITSIZE(got.format) / 8u * got.channels;
     if (length % frameBytes != 0)
         return std::nullopt;
 
     RawSamples raw;
     raw.encoding = *encoding;
-    raw.channels = spec.channels;
-    raw.rate = spec.freq;
+    raw.channels = got.channels;
+    raw.rate = got.freq;
     raw.bytes.assign(buffer, buffer + length);
     return raw;
 }
@@ -153,6 +153,11 @@ std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, v
 void pauseDevice(std::uint32_t id, bool paused)
 {
     SDL_PauseAudioDevice(id, paused ? 1 : 0);
+}
+
+bool deviceLost(std::uint32_t id)
+{
+    return SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
 }
 
 void closeDevice(std::uint32_t id)

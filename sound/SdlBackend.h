@@ -37,6 +37,8 @@ bool initAudio();
 void quitAudio();
 std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user);
 void pauseDevice(std::uint32_t id, bool paused);
+// True once the device has gone away under us (unplugged, server gone): it pulls no more.
+bool deviceLost(std::uint32_t id);
 void closeDevice(std::uint32_t id);
 
 } // namespace sound::sdl

@@ -113,6 +113,16 @@ void SdlOutput::run()
 
         switch (s) {
         case State::Running:
+            if (sdl::deviceLost(device_)) {
+                // Closed rather than failed: the next sound opens whatever device is there now.
+                // Until then effects run out in real time instead of waiting for a callback.
+                lock.unlock();
+                sdl::closeDevice(device_);
+                device_ = 0;
+                lock.lock();
+                state_.store(wakePending_ ? State::Starting : State::Closed);
+                continue;
+            }
             if (idle_.load() && !mixer_.active()) {
                 lock.unlock();
                 sdl::pauseDevice(device_, true);

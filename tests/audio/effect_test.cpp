@@ -191,19 +191,6 @@ TEST_F(EffectPlayerTest, WithoutAnOutputAnEffectSoundsForItsRealTimeLength)
     EXPECT_FALSE(player.active());
 }
 
-TEST_F(EffectPlayerTest, StartIsReportedOnceWhenTheFirstSampleIsMixed)
-{
-    std::vector<int> starts;
-    player.setStartObserver([&](int offset) { starts.push_back(offset); });
-    pull(100);
-    EXPECT_TRUE(starts.empty());
-    ASSERT_TRUE(player.play(a, kGameFlags));
-    pull(600);
-    EXPECT_EQ(starts, std::vector<int>{0});
-    pull(600);
-    EXPECT_EQ(starts.size(), 1u);
-}
-
 namespace {
 
 class ConstantSource : public AudioSource {
