@@ -1,0 +1,280 @@
+// The four committed data files, read the way a careful player would: the
+// effects as PCM WAV, the music as a Standard MIDI File.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kData = std::string(OMBURA_SOURCE_ASSETS) + "/data/";
+
+std::vector<std::uint8_t> readAll(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes)
+{
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | b.at(at + std::size_t(i));
+    return v;
+}
+
+std::uint32_t be(const std::vector<std::uint8_t>& b, std::size_t at, int bytes)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | b.at(at + std::size_t(i));
+    return v;
+}
+
+struct Wav {
+    int format = 0, channels = 0, rate = 0, bits = 0;
+    std::vector<std::int16_t> samples;
+};
+
+// Walks the chunks rather than assuming a 44-byte header.
+std::optional<Wav> readWav(const std::vector<std::uint8_t>& b)
+{
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE" || le(b, 4, 4) + 8 != b.size())
+        return std::nullopt;
+    Wav w;
+    bool haveFmt = false, haveData = false;
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        const std::string id(b.begin() + std::ptrdiff_t(at), b.begin() + std::ptrdiff_t(at + 4));
+        const std::uint32_t size = le(b, at + 4, 4);
+        if (at + 8 + size > b.size())
+            return std::nullopt;
+        if (id == "fmt " && size >= 16) {
+            w.format = int(le(b, at + 8, 2));
+            w.channels = int(le(b, at + 10, 2));
+            w.rate = int(le(b, at + 12, 4));
+            w.bits = int(le(b, at + 22, 2));
+            haveFmt = true;
+        } else if (id == "data") {
+            for (std::size_t i = 0; i + 1 < size; i += 2)
+                w.samples.push_back(std::int16_t(le(b, at + 8 + i, 2)));
+            haveData = true;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (!haveFmt || !haveData)
+        return std::nullopt;
+    return w;
+}
+
+struct EffectCase {
+    const char* file;
+    double maxSeconds;
+};
+
+class Effects : public ::testing::TestWithParam<EffectCase> {};
+
+TEST_P(Effects, IsShortMonoSixteenBitPcmPeakingAtMinusOneDecibel)
+{
+    const auto w = readWav(readAll(kData + GetParam().file));
+    ASSERT_TRUE(w.has_value());
+    EXPECT_EQ(w->format, 1);
+    EXPECT_EQ(w->channels, 1);
+    EXPECT_EQ(w->bits, 16);
+    EXPECT_TRUE(w->rate == 22050 || w->rate == 44100) << w->rate;
+    ASSERT_FALSE(w->samples.empty());
+
+    const double seconds = double(w->samples.size()) / w->rate;
+    EXPECT_GT(seconds, 0.1);
+    EXPECT_LE(seconds, GetParam().maxSeconds);
+
+    int peak = 0;
+    for (std::int16_t s : w->samples)
+        peak = std::max(peak, std::abs(int(s)));
+    const double peakDb = 20 * std::log10(peak / 32768.0);
+    EXPECT_NEAR(peakDb, -1.0, 0.3);
+}
+
+TEST_P(Effects, StartsAndEndsOnSilenceWithoutAClick)
+{
+    const auto w = readWav(readAll(kData + GetParam().file));
+    ASSERT_TRUE(w.has_value());
+    ASSERT_GT(w->samples.size(), 200u);
+    EXPECT_EQ(w->samples.front(), 0);
+    EXPECT_EQ(w->samples.back(), 0);
+    // Neither end may jump: the first and last millisecond stay well below the peak.
+    const std::size_t ms = std::size_t(w->rate / 1000);
+    for (std::size_t i = 0; i < ms; ++i) {
+        EXPECT_LT(std::abs(int(w->samples[i])), 12000) << "start " << i;
+        EXPECT_LT(std::abs(int(w->samples[w->samples.size() - 1 - i])), 6000) << "end " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFiles, Effects,
+                         ::testing::Values(EffectCase{"kuruiya.dat", 0.6}, EffectCase{"keikoku.dat", 0.5},
+                                           EffectCase{"zaku.dat", 0.5}),
+                         [](const ::testing::TestParamInfo<EffectCase>& param) {
+                             const std::string f = param.param.file;
+                             return f.substr(0, f.find('.'));
+                         });
+
+TEST(EffectReader, RejectsWhatIsNotAWave)
+{
+    // The reader above must not pass anything: a truncated copy fails.
+    std::vector<std::uint8_t> b = readAll(kData + "zaku.dat");
+    ASSERT_GT(b.size(), 100u);
+    b.resize(b.size() / 2);
+    EXPECT_FALSE(readWav(b).has_value());
+    EXPECT_FALSE(readWav({}).has_value());
+}
+
+struct Midi {
+    int format = -1, division = 0;
+    std::vector<int> trackEnds;
+    double seconds = 0;
+    int firstNoteTick = -1;
+    int lastReleaseTick = -1;
+    int notes = 0;
+    int unmatched = 0;
+    std::map<int, int> programs; // channel -> program
+    std::vector<int> finalKeys;  // pitched keys released at the very end
+};
+
+int readVarLen(const std::vector<std::uint8_t>& b, std::size_t& p)
+{
+    int v = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t c = b.at(p++);
+        v = (v << 7) | (c & 0x7F);
+        if (!(c & 0x80))
+            return v;
+    }
+    throw std::runtime_error("variable length too long");
+}
+
+Midi readMidi(const std::vector<std::uint8_t>& b)
+{
+    Midi m;
+    if (b.size() < 14 || std::string(b.begin(), b.begin() + 4) != "MThd")
+        throw std::runtime_error("no MThd");
+    m.format = int(be(b, 8, 2));
+    const int tracks = int(be(b, 10, 2));
+    m.division = int(be(b, 12, 2));
+    std::map<int, int> tempoAt{{0, 500000}};
+    struct Release {
+        int tick, channel, key;
+    };
+    std::vector<Release> releases;
+    std::size_t p = 8 + be(b, 4, 4);
+    for (int t = 0; t < tracks; ++t) {
+        if (std::string(b.begin() + std::ptrdiff_t(p), b.begin() + std::ptrdiff_t(p + 4)) != "MTrk")
+            throw std::runtime_error("no MTrk");
+        const std::size_t end = p + 8 + be(b, p + 4, 4);
+        p += 8;
+        int tick = 0, status = 0;
+        std::map<std::pair<int, int>, int> on;
+        while (p < end) {
+            tick += readVarLen(b, p);
+            if (b.at(p) & 0x80)
+                status = b.at(p++);
+            if (status == 0xFF) {
+                const int type = b.at(p++);
+                const int len = readVarLen(b, p);
+                if (type == 0x51)
+                    tempoAt[tick] = int(be(b, p, 3));
+                if (type == 0x2F)
+                    m.trackEnds.push_back(tick);
+                p += std::size_t(len);
+            } else if (status == 0xF0 || status == 0xF7) {
+                p += std::size_t(readVarLen(b, p));
+            } else {
+                const int kind = status & 0xF0, ch = status & 0x0F;
+                const int d1 = b.at(p++);
+                const int d2 = (kind == 0xC0 || kind == 0xD0) ? 0 : b.at(p++);
+                if (kind == 0x90 && d2 > 0) {
+                    ++on[{ch, d1}];
+                    ++m.notes;
+                    if (m.firstNoteTick < 0 || tick < m.firstNoteTick)
+                        m.firstNoteTick = tick;
+                } else if (kind == 0x80 || (kind == 0x90 && d2 == 0)) {
+                    if (on[{ch, d1}]-- <= 0)
+                        ++m.unmatched;
+                    releases.push_back({tick, ch, d1});
+                    m.lastReleaseTick = std::max(m.lastReleaseTick, tick);
+                } else if (kind == 0xC0) {
+                    m.programs[ch] = d1;
+                }
+            }
+        }
+        for (const auto& [key, count] : on)
+            m.unmatched += count;
+        p = end;
+    }
+    for (const Release& r : releases)
+        if (r.tick == m.lastReleaseTick && r.channel != 9)
+            m.finalKeys.push_back(r.key);
+
+    // Seconds up to the end of the longest track, through every tempo change.
+    const int endTick = m.trackEnds.empty() ? 0 : *std::max_element(m.trackEnds.begin(), m.trackEnds.end());
+    int prevTick = 0, tempo = 500000;
+    for (const auto& [tick, us] : tempoAt) {
+        if (tick > endTick)
+            break;
+        m.seconds += double(tick - prevTick) * tempo / m.division / 1e6;
+        prevTick = tick;
+        tempo = us;
+    }
+    m.seconds += double(endTick - prevTick) * tempo / m.division / 1e6;
+    return m;
+}
+
+TEST(Music, IsAFormatOneMidiFileOfFortyToNinetySeconds)
+{
+    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    EXPECT_EQ(m.format, 1);
+    EXPECT_EQ(m.division, 480);
+    EXPECT_GE(m.seconds, 40.0);
+    EXPECT_LE(m.seconds, 90.0);
+    EXPECT_GT(m.notes, 100);
+}
+
+TEST(Music, PlaysJapaneseInstruments)
+{
+    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    std::vector<int> programs;
+    for (const auto& [ch, prog] : m.programs)
+        programs.push_back(prog);
+    for (int wanted : {107 /* koto */, 106 /* shamisen */, 77 /* shakuhachi */})
+        EXPECT_NE(std::find(programs.begin(), programs.end(), wanted), programs.end()) << wanted;
+}
+
+TEST(Music, LoopsCleanly)
+{
+    // It starts at once, every note is let go, the last release is the end
+    // of the file, and what rings last is the tonic D.
+    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    EXPECT_EQ(m.firstNoteTick, 0);
+    EXPECT_EQ(m.unmatched, 0);
+    ASSERT_FALSE(m.trackEnds.empty());
+    for (int end : m.trackEnds)
+        EXPECT_EQ(end, m.lastReleaseTick);
+    ASSERT_FALSE(m.finalKeys.empty());
+    for (int key : m.finalKeys)
+        EXPECT_EQ(key % 12, 2) << key;
+}
+
+TEST(Music, ReaderRejectsAFileThatIsNotMidi)
+{
+    EXPECT_THROW(readMidi(readAll(kData + "zaku.dat")), std::runtime_error);
+}
+
+} // namespace
