@@ -17,7 +17,7 @@ const FormSpec& form2Layout()
             {"Label6", Label, {120, 1560, 4335, 495}, true, true,
              "ダウンロード有難うございます。操作方法など不明な点はHELPファイルをどうぞ…。", {}, false, Opaque},
             {"Label5", Label, {120, 2880, 3165, 180}, true, true,
-             "Copyright (C) 2026 The Ombura Project", credit, true, Opaque},
+             "Copyright 2026 The Ombura Project", credit, true, Opaque},
             {"Label4", Label, {120, 2640, 2400, 180}, true, true, "Sound    The Ombura Project", credit, true, Opaque},
             {"Label3", Label, {120, 2400, 1920, 180}, true, true, "Program The Ombura Project", credit, true, Opaque},
             {"Label2", Label, {2520, 1080, 930, 240}, true, true, "Ver.1.0", {kBrushFace, 12, true}, true, Transparent},

@@ -50,6 +50,7 @@ QRect toPixels(const Rect& twips)
 
 FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
 {
+    installFormAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     form_.setTextMeasurer([](const Element& label) {
@@ -64,7 +65,8 @@ FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
         b->setObjectName(qstr(e.name()));
         b->setGeometry(toPixels(e.bounds()));
         b->setFont(fontFor(e.spec().font));
-        b->setAutoDefault(false);
+        // A focused button answers Enter as well as Space, as the buttons of the era did.
+        b->setAutoDefault(true);
         connect(b, &QPushButton::clicked, this, [this, name = e.name()] { form_.click(name); });
         buttons_[e.name()] = b;
     }
@@ -90,6 +92,7 @@ void FormView::sync()
         b->setEnabled(e.enabled());
         b->setText(qstr(e.caption()));
     }
+    captions_.update(*this);
     update();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Form.h"
+#include "FormAccessibility.h"
 
 #include <QHash>
 #include <QPixmap>
@@ -39,6 +40,7 @@ private:
     Form& form_;
     QHash<QString, QPixmap> pixmaps_;
     std::map<std::string, QPushButton*> buttons_;
+    AccessibleCaptions captions_;
 };
 
 QRect toPixels(const Rect& twips);

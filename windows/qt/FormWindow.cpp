@@ -1,12 +1,16 @@
 #include "FormWindow.h"
 
 #include "FormView.h"
+#include "TaskbarHint.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace windows::qt {
 
@@ -32,6 +36,8 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         // A small title bar with the title only: no window menu and no buttons to close it.
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setFixedSize(view_->sizeHint());
+        keepOffTaskbar(this);
+        focusFirstButton();
     } else {
         resize(view_->sizeHint().width(), view_->sizeHint().height() + (form.menus().empty() ? 0 : menuBar()->sizeHint().height()));
     }
@@ -42,6 +48,10 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
 FormWindow::~FormWindow()
 {
     form_.setChangeListener({});
+    // The view reads the model to its last moment (assistive tools may ask it as it goes), so it
+    // goes first, while a model this window adopted still exists.
+    delete view_;
+    view_ = nullptr;
 }
 
 void FormWindow::buildMenus()
@@ -97,6 +107,41 @@ void FormWindow::showCentred()
     show();
     raise();
     activateWindow();
+    focusFirstButton();
+}
+
+void FormWindow::focusFirstButton()
+{
+    // The dialog's OK is its only control: it holds the focus, so Enter and Space press it.
+    if (form_.spec().frame != FrameStyle::FixedToolWindow)
+        return;
+    for (const Element& e : form_.elements())
+        if (e.kind() == ElementKind::PushButton && e.visible() && e.enabled())
+            if (QPushButton* b = view_->button(e.name())) {
+                b->setFocus(Qt::ActiveWindowFocusReason);
+                return;
+            }
+}
+
+void FormWindow::changeEvent(QEvent* event)
+{
+    // Some window managers offer a minimise button whatever the dialog asks for; minimised and
+    // off the taskbar it could not be found again while the main window waits for its OK.
+    if (event->type() == QEvent::WindowStateChange && form_.spec().frame == FrameStyle::FixedToolWindow &&
+        isMinimized())
+        QTimer::singleShot(0, this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
+    QMainWindow::changeEvent(event);
+}
+
+void FormWindow::closeEvent(QCloseEvent* event)
+{
+    // A disabled window's frame takes no input, and the dialog closes only through its OK: a
+    // close request from the window manager (Alt+F4, a taskbar menu) is turned down.
+    if (!form_.enabled() || form_.spec().frame == FrameStyle::FixedToolWindow) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void FormWindow::keyPressEvent(QKeyEvent* event)

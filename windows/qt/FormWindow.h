@@ -30,9 +30,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
+    void focusFirstButton();
 
     Form& form_;
     std::unique_ptr<Form> owned_;

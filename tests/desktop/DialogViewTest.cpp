@@ -1,0 +1,345 @@
+#include "Fakes.h"
+#include "Fonts.h"
+#include "Form1.h"
+#include "FormAccessibility.h"
+#include "FormView.h"
+#include "FormWindow.h"
+#include "Layouts.h"
+#include "ManualClock.h"
+#include "QtShell.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using windows::qt::FormWindow;
+
+// Every accessibility event, as the name of what it was about and its type.
+struct Heard {
+    QAccessible::Event type;
+    QString description;
+    QString name;
+};
+std::vector<Heard> heard;
+
+void listen(QAccessibleEvent& event)
+{
+    QAccessibleInterface* iface = event.accessibleInterface();
+    if (iface)
+        heard.push_back({event.type(), iface->text(QAccessible::Description), iface->text(QAccessible::Name)});
+}
+
+QAccessibleInterface* findByDescription(QAccessibleInterface* root, const QString& description)
+{
+    if (!root)
+        return nullptr;
+    if (root->text(QAccessible::Description) == description)
+        return root;
+    for (int i = 0; i < root->childCount(); ++i)
+        if (QAccessibleInterface* found = findByDescription(root->child(i), description))
+            return found;
+    return nullptr;
+}
+
+// Name, role and description of each node under `root`, depth first, one line each.
+void walk(QAccessibleInterface* root, QStringList& out, int depth = 0)
+{
+    for (int i = 0; i < root->childCount(); ++i) {
+        QAccessibleInterface* c = root->child(i);
+        if (!c)
+            continue;
+        out << QString(depth, ' ') + c->text(QAccessible::Name) + " [" + c->text(QAccessible::Description) + "] " +
+                   QString::number(c->role());
+        // Each child knows its parent: a reader walking up must land where it came from.
+        EXPECT_EQ(c->parent(), root) << c->text(QAccessible::Name).toStdString();
+        EXPECT_EQ(root->indexOfChild(c), i);
+        walk(c, out, depth + 1);
+    }
+}
+
+class DialogViewTest : public ::testing::Test {
+protected:
+    DialogViewTest()
+    {
+        shell.registerWindow(form1.form(), &window);
+        form1.Form_Load();
+        window.showCentred();
+        heard.clear();
+    }
+    ~DialogViewTest() override
+    {
+        if (form1.form2())
+            form1.form2()->click("Command1");
+        flush();
+    }
+
+    FormWindow* dialog() { return form1.form2() ? shell.windowOf(*form1.form2()) : nullptr; }
+    void openDialog() { window.action("mnuAtogaki")->trigger(); }
+    QPushButton* ok() { return dialog() ? dialog()->view()->button("Command1") : nullptr; }
+    static void flush()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+    void pressFigure()
+    {
+        form1.form().press({215 * 15 + 7, 160 * 15 + 7}, windows::MouseButton::Left);
+        form1.form().release({215 * 15 + 7, 160 * 15 + 7}, windows::MouseButton::Left);
+    }
+    QAccessibleInterface* mainView() { return QAccessible::queryAccessibleInterface(window.view()); }
+
+    windows::ManualClock clock;
+    testing_support::RecordingPlatform platform;
+    sound::Multimedia32 multimedia{platform};
+    windows::qt::QtShell shell;
+    std::uint64_t timeOfDay = 1;
+    game::Form1 form1{clock, multimedia, shell, [this] { return timeOfDay; }};
+    FormWindow window{form1.form()};
+};
+
+} // namespace
+
+TEST_F(DialogViewTest, DialogIsAFixedToolWindowCentredWithoutOwner)
+{
+    openDialog();
+    FormWindow* d = dialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(d->windowTitle(), "あとがき・・・？");
+    EXPECT_EQ(d->view()->size(), QSize(312, 213));
+    EXPECT_EQ(d->minimumSize(), d->maximumSize());
+    EXPECT_EQ(d->size(), QSize(312, 213));
+    EXPECT_EQ(d->parentWidget(), nullptr);
+    EXPECT_FALSE(d->menuBar()->isVisible());
+
+    const Qt::WindowFlags flags = d->windowFlags();
+    EXPECT_EQ(d->windowType(), Qt::Tool);
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    for (Qt::WindowType hint : {Qt::WindowSystemMenuHint, Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint,
+                                Qt::WindowMaximizeButtonHint, Qt::WindowContextHelpButtonHint})
+        EXPECT_FALSE(flags.testFlag(hint)) << hint;
+
+    // Centred as far as the frame is known before the first show: a margin or two at most.
+    const QPoint offset = d->geometry().center() - d->screen()->availableGeometry().center();
+    EXPECT_LE(std::abs(offset.x()), 4) << offset.x() << "," << offset.y();
+    EXPECT_LE(std::abs(offset.y()), 4) << offset.x() << "," << offset.y();
+
+    // Form1 takes no input meanwhile: its whole window, the menu bar included, is disabled.
+    EXPECT_FALSE(window.isEnabled());
+    EXPECT_FALSE(window.menuBar()->isEnabled());
+    EXPECT_FALSE(window.action("mnuAtogaki")->isEnabled() && window.menuBar()->isEnabled());
+}
+
+TEST_F(DialogViewTest, OkHoldsTheFocusAndEnterOrSpacePressesIt)
+{
+    const struct {
+        Qt::Key key;
+        const char* name;
+    } keys[] = {{Qt::Key_Return, "Return"}, {Qt::Key_Enter, "Enter"}, {Qt::Key_Space, "Space"}};
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.name);
+        openDialog();
+        ASSERT_NE(ok(), nullptr);
+        EXPECT_EQ(dialog()->focusWidget(), ok());
+        EXPECT_EQ(ok()->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+        QPointer<FormWindow> was = dialog();
+        QTest::keyClick(dialog()->focusWidget(), k.key);
+        EXPECT_EQ(form1.form2(), nullptr);
+        EXPECT_TRUE(window.isEnabled());
+        flush();
+        EXPECT_TRUE(was.isNull()) << "the dialog's window is deleted once it is discarded";
+    }
+}
+
+TEST_F(DialogViewTest, CloseRequestsAreTurnedDownWhileTheDialogIsOpen)
+{
+    openDialog();
+    ASSERT_NE(dialog(), nullptr);
+    // The window manager's close (Alt+F4 and the like) must not leave Form1 disabled for good,
+    // nor end the program behind an open dialog.
+    EXPECT_FALSE(dialog()->close());
+    EXPECT_TRUE(dialog()->isVisible());
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    // Nor may it vanish into a minimised state, off the taskbar, where no one could reach its OK.
+    dialog()->showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dialog()->isMinimized());
+    ok()->click();
+    EXPECT_TRUE(window.isEnabled());
+    flush();
+}
+
+TEST_F(DialogViewTest, CaptionsFitWithoutRunningIntoEachOther)
+{
+    // Measured in the fonts that are really drawn, as automatic sizing leaves them.
+    openDialog();
+    const windows::Form& form = *form1.form2();
+    for (const windows::Element& a : form.elements())
+        for (const windows::Element& b : form.elements()) {
+            if (&a == &b)
+                continue;
+            const QRect ra = windows::qt::toPixels(a.bounds()), rb = windows::qt::toPixels(b.bounds());
+            EXPECT_FALSE(ra.intersects(rb)) << a.name() << " / " << b.name();
+        }
+    const QRect client(QPoint(0, 0), dialog()->view()->size());
+    for (const windows::Element& e : form.elements())
+        EXPECT_TRUE(client.contains(windows::qt::toPixels(e.bounds()))) << e.name();
+}
+
+TEST_F(DialogViewTest, MainWindowReadsAsCountdownAndScorePanel)
+{
+    QAccessibleInterface* view = mainView();
+    ASSERT_NE(view, nullptr);
+    QStringList tree;
+    walk(view, tree);
+    const QStringList expected{
+        QString("娘逃亡まであと 10 秒 [Shape1] %1").arg(QAccessible::Grouping),
+        QString(" 娘逃亡まであと [Label5] %1").arg(QAccessible::StaticText),
+        QString(" 10 [Label7] %1").arg(QAccessible::StaticText),
+        QString(" 秒 [Label6] %1").arg(QAccessible::StaticText),
+        QString("現在娘さん 0 くるくる [Shape2] %1").arg(QAccessible::Grouping),
+        QString(" 現在娘さん [Label8] %1").arg(QAccessible::StaticText),
+        QString(" 0 [Label9] %1").arg(QAccessible::StaticText),
+        QString(" くるくる [Label10] %1").arg(QAccessible::StaticText),
+    };
+    // Pictures, frames and the hidden labels and buttons stay out of the reader's way.
+    EXPECT_EQ(tree, expected);
+    EXPECT_EQ(view->text(QAccessible::Name), "娘逃亡まであと 10 秒 現在娘さん 0 くるくる");
+    EXPECT_EQ(view->parent()->object(), &window);
+
+    QAccessibleInterface* score = findByDescription(view, "Label9");
+    ASSERT_NE(score, nullptr);
+    EXPECT_EQ(score->rect().topLeft(), window.view()->mapToGlobal(QPoint(440, 32)));
+    EXPECT_FALSE(score->state().invisible);
+    EXPECT_TRUE(score->state().readOnly);
+    EXPECT_EQ(view->childAt(score->rect().center().x(), score->rect().center().y()),
+              findByDescription(view, "Shape2"));
+}
+
+TEST_F(DialogViewTest, ReaderHearsScoreAndCountdownChange)
+{
+    // Offscreen there is no bridge to AT-SPI, so the notices are caught on their way to it.
+    windows::qt::setAccessibleEventSink(listen);
+    QAccessibleInterface* view = mainView();
+    ASSERT_NE(view, nullptr);
+
+    form1.Command2_Click(); // no intruders, so every press scores
+    window.action("mnuStart")->trigger();
+    for (int i = 0; i < 12; ++i) {
+        pressFigure();
+        clock.advance(700);
+    }
+    clock.advance(300 + 2000);
+    EXPECT_EQ(findByDescription(view, "Shape2")->text(QAccessible::Name), "現在娘さん 12 くるくる");
+    EXPECT_EQ(findByDescription(view, "Shape1")->text(QAccessible::Name), "娘逃亡まであと 8 秒");
+    EXPECT_EQ(findByDescription(view, "Label7")->text(QAccessible::Name), "8");
+
+    const auto count = [](QAccessible::Event type, const QString& description) {
+        return std::count_if(heard.begin(), heard.end(),
+                             [&](const Heard& h) { return h.type == type && h.description == description; });
+    };
+    // One rename per new score, and the panel it sits in with it.
+    EXPECT_EQ(count(QAccessible::NameChanged, "Label9"), 12);
+    EXPECT_EQ(count(QAccessible::NameChanged, "Shape2"), 12);
+    EXPECT_GE(count(QAccessible::NameChanged, "Label7"), 2);
+    const auto last = std::find_if(heard.rbegin(), heard.rend(), [](const Heard& h) {
+        return h.type == QAccessible::NameChanged && h.description == "Shape2";
+    });
+    ASSERT_NE(last, heard.rend());
+    EXPECT_EQ(last->name, "現在娘さん 12 くるくる");
+    // Nothing about elements a reader never meets.
+    for (const Heard& h : heard)
+        EXPECT_FALSE(h.description.startsWith("Image") || h.description == "Label1" || h.description == "Label2")
+            << h.description.toStdString();
+
+    window.action("mnuStop")->trigger();
+    windows::qt::setAccessibleEventSink({});
+}
+
+TEST_F(DialogViewTest, DialogReadsItsTextsThenItsButton)
+{
+    openDialog();
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(dialog()->view());
+    ASSERT_NE(view, nullptr);
+    QStringList names, descriptions;
+    for (int i = 0; i < view->childCount(); ++i) {
+        names << view->child(i)->text(QAccessible::Name);
+        descriptions << view->child(i)->text(QAccessible::Description);
+    }
+    const windows::Form& form = *form1.form2();
+    const auto caption = [&](const char* name) { return QString::fromStdString(form.element(name).caption()); };
+    EXPECT_EQ(names, (QStringList{"Ombura", "Ver.1.0", caption("Label6"), caption("Label3"), caption("Label4"),
+                                  caption("Label5"), "OK"}));
+    EXPECT_EQ(descriptions.mid(0, 6), (QStringList{"Label1", "Label2", "Label6", "Label3", "Label4", "Label5"}));
+    QAccessibleInterface* button = view->child(6);
+    EXPECT_EQ(button->role(), QAccessible::PushButton);
+    EXPECT_EQ(button->object(), ok());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog())->text(QAccessible::Name), "あとがき・・・？");
+}
+
+TEST_F(DialogViewTest, MenusAreReadByTheirCaptions)
+{
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(window.menuBar());
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(bar->childCount(), 2);
+    EXPECT_EQ(bar->child(0)->text(QAccessible::Name), "ゲーム");
+    EXPECT_EQ(bar->child(1)->text(QAccessible::Name), "あとがき");
+    QStringList entries;
+    QAccessibleInterface* game = bar->child(0)->childCount() ? bar->child(0)->child(0) : nullptr;
+    ASSERT_NE(game, nullptr);
+    for (int i = 0; i < game->childCount(); ++i)
+        entries << (game->child(i)->role() == QAccessible::Separator ? "-" : game->child(i)->text(QAccessible::Name));
+    EXPECT_EQ(entries, (QStringList{"開始", "中止", "-", "説明", "-", "終了"}));
+}
+
+TEST_F(DialogViewTest, GameOverBoxComesUpOverTheOpenDialog)
+{
+    window.action("mnuStart")->trigger();
+    openDialog();
+    ASSERT_NE(dialog(), nullptr);
+    QString title;
+    bool mainDisabled = false;
+    // Closes the game-over box once it is up, as the player would.
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            mainDisabled = !window.isEnabled();
+            box->accept();
+        }
+    });
+    closer.start();
+    clock.advance(11'000);
+    closer.stop();
+    EXPECT_EQ(title, "GAME　OVER");
+    EXPECT_TRUE(mainDisabled);
+    EXPECT_FALSE(form1.form().timer("Timer3").enabled());
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_FALSE(window.isEnabled());
+    ok()->click();
+    EXPECT_TRUE(window.isEnabled());
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    windows::qt::installFontSubstitutes();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
