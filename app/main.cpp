@@ -2,6 +2,7 @@
 #include "FormWindow.h"
 #include "Fonts.h"
 #include "Multimedia32.h"
+#include "OmburaVersion.h"
 #include "QtShell.h"
 #include "QtTimerHost.h"
 #include "SoundSystem.h"
@@ -17,7 +18,10 @@ int main(int argc, char** argv)
     (void)argc;
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName("ombura");
-    QApplication::setApplicationDisplayName("Ombura");
+    QApplication::setApplicationVersion(OMBURA_VERSION_TEXT);
+    // Ties the windows to the installed menu entry (its icon and name on Wayland). No display
+    // name is set: Qt would append it to every title, the dialog's and the message box's too.
+    QGuiApplication::setDesktopFileName(OMBURA_APP_ID);
     QApplication::setWindowIcon(QIcon(":/pictures/icon.xpm"));
     windows::qt::installFontSubstitutes();
 
