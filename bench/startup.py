@@ -11,20 +11,9 @@ import sys
 import tempfile
 import time
 
+from xvfb import start_xvfb
+
 RUNS = int(os.environ.get("RUNS", "15"))
-
-
-def start_xvfb():
-    for n in range(90, 140):
-        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-            xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(200):
-                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                    return xvfb, f":{n}"
-                time.sleep(0.01)
-            xvfb.kill()
-    sys.exit("no free display for Xvfb")
 
 
 def first_frame_ms(cmd, env, shim):

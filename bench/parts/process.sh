@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# CPU while stopped and while playing, and peak memory, of build/ombura under a private Xvfb.
+set -euo pipefail
+python3 "$(dirname "$0")/../process.py" "${1:-build}"
