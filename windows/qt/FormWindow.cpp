@@ -56,10 +56,10 @@ FormWindow::~FormWindow()
 
 void FormWindow::buildMenus()
 {
-    if (form_.menus().empty()) {
-        menuBar()->hide();
+    // A form without menus gets no menu bar at all, not even a hidden one that assistive tools
+    // would list.
+    if (form_.menus().empty())
         return;
-    }
     for (const Menu& m : form_.menus()) {
         QMenu* menu = menuBar()->addMenu(qstr(m.caption));
         menu->setObjectName(qstr(m.name));
@@ -147,7 +147,7 @@ void FormWindow::closeEvent(QCloseEvent* event)
 void FormWindow::keyPressEvent(QKeyEvent* event)
 {
     // F10 opens the menu bar, as desktops here expect; the layout gives the menus no keys.
-    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::NoModifier && !menuBar()->actions().isEmpty()) {
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::NoModifier && !form_.menus().empty()) {
         menuBar()->setActiveAction(menuBar()->actions().first());
         return;
     }
