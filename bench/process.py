@@ -7,7 +7,8 @@ import subprocess
 import sys
 import time
 
-from xvfb import start_xvfb
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from xvfb import start_xvfb  # noqa: E402
 
 TICK = os.sysconf("SC_CLK_TCK")
 RUNS = int(os.environ.get("RUNS", "3"))

@@ -11,7 +11,8 @@ import sys
 import tempfile
 import time
 
-from xvfb import start_xvfb
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from xvfb import start_xvfb  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "15"))
 
