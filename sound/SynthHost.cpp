@@ -1,5 +1,7 @@
 #include "SynthHost.h"
 
+#include <sched.h>
+
 #include <system_error>
 #include <utility>
 
@@ -51,6 +53,10 @@ bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
 
 void SynthHost::run(Loader loader)
 {
+    // Loading a SoundFont is a good deal of work that nobody waits for: it only gets the CPU
+    // that the window and the X server leave over, so the first frame is not slowed by it.
+    sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     std::shared_ptr<SynthEngine> engine = loader();
     {
         std::lock_guard lock(mutex_);
