@@ -6,6 +6,7 @@ worst=0
 for i in 1 2 3; do
   out=$(SDL_AUDIODRIVER=dummy "$bench_build/bench/timer_jitter")
   echo "$out" | sed 's/^/  run '"$i"': /' >&2
+  echo "$out" | grep press_handler || true
   p99=$(echo "$out" | awk '/^timer1_jitter_p99_ms/ {print $2}')
   worst=$(awk -v a="$worst" -v b="$p99" 'BEGIN{print (b>a)?b:a}')
 done
