@@ -1,5 +1,7 @@
 #include "WavDecoder.h"
 
+#include "FileDescriptor.h"
+
 #include "Resampler.h"
 #include "SdlBackend.h"
 
@@ -95,22 +97,6 @@ FileStamp stampFrom(const struct stat& st)
                      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
                      static_cast<std::uint64_t>(st.st_size)};
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
