@@ -335,13 +335,3 @@ TEST_F(DialogViewTest, GameOverBoxComesUpOverTheOpenDialog)
     ok()->click();
     EXPECT_TRUE(window.isEnabled());
 }
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    windows::qt::installFontSubstitutes();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -70,14 +70,3 @@ TEST_F(ViewTest, DisabledFormDisablesItsWholeWindow)
     form().setEnabled(true);
     EXPECT_TRUE(window.isEnabled());
 }
-
-int main(int argc, char** argv)
-{
-    // Tests never need a display; listing them must work without one too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    windows::qt::installFontSubstitutes();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
