@@ -52,12 +52,17 @@ def say(msg):
 
 def wait_for(pred, timeout, what, interval=0.03):
     deadline = time.monotonic() + timeout
+    last_error = None
     while True:
-        value = pred()
+        try:
+            value = pred()
+        except Exception as e:  # the window or a node may not be there yet
+            value, last_error = None, e
         if value:
             return value
         if time.monotonic() > deadline:
-            raise Failure(f"timed out after {timeout:.1f} s waiting for {what}")
+            detail = f" (last error: {last_error})" if last_error else ""
+            raise Failure(f"timed out after {timeout:.1f} s waiting for {what}{detail}")
         time.sleep(interval)
 
 
@@ -408,6 +413,9 @@ def start_and_wait(game):
 def check_audio(game, audio_file):
     """Start must make the output sound and Stop must silence it again."""
     before = file_size(audio_file)
+    quiet = chunk_rms(audio_file, 0, before) if before else []
+    if quiet and max(quiet) > SILENCE_CEILING:
+        raise Failure(f"the program sounded before Start (chunk RMS up to {max(quiet):.5f})")
     start_and_wait(game)
     t = time.monotonic()
     loud = []
@@ -508,7 +516,13 @@ def check_catch(game, baseline, players, attempts=15):
         wait_for(intruder, 8, "an intruder to appear", 0.01)
         press_figure(game)
         t_press = time.monotonic()
-        time.sleep(0.3)
+        # On a busy machine the press may take a moment to land: wait for either outcome.
+        try:
+            wait_for(lambda: game.score() != before or covered(game.shot(), players), 1.5,
+                     "the press to score or to be caught")
+        except Failure:
+            raise Failure(f"a press while {seen[0]} showed neither scored nor brought the "
+                          "thrown pinwheel")
         after = game.score()
         if after != before:
             say(f"attempt {attempt}: the intruder at {seen[0]} left before the press "
