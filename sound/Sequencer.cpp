@@ -89,9 +89,14 @@ void Sequencer::render(float* out, int frames)
         // The loader is reading instruments for a new tune; nothing plays meanwhile.
         if (!synthLock.owns_lock())
             return;
-        if (pendingReset_)
+        if (pendingReset_) {
+            // A reset only releases the notes, and they ring on for a second or more; a tune
+            // closed or replaced falls silent at once, as a stopped one does. The silencing
+            // comes after the reset, whose releases would otherwise win.
             synth->reset();
-        else if (pendingSilence_)
+            if (synth->sounding())
+                synth->soundOff();
+        } else if (pendingSilence_)
             synth->soundOff();
     }
     pendingReset_ = false;
