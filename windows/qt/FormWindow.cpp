@@ -4,6 +4,7 @@
 #include "TaskbarHint.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -130,7 +131,25 @@ void FormWindow::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && form_.spec().frame == FrameStyle::FixedToolWindow &&
         isMinimized())
         QTimer::singleShot(0, this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
+    // A disabled window takes no keyboard input either: if a click activates it anyway, the
+    // activation goes back to the window that is waiting for the player, so Enter reaches its OK.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !form_.enabled())
+        QTimer::singleShot(0, this, [this] { handActivationOn(); });
     QMainWindow::changeEvent(event);
+}
+
+void FormWindow::handActivationOn()
+{
+    if (form_.enabled() || !isActiveWindow())
+        return;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* other = qobject_cast<FormWindow*>(w);
+        if (other && other != this && other->isVisible() && other->form_.enabled()) {
+            other->activateWindow();
+            other->raise();
+            return;
+        }
+    }
 }
 
 void FormWindow::closeEvent(QCloseEvent* event)

@@ -29,6 +29,7 @@ public:
     void sync();
 
 protected:
+    void handActivationOn();
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
