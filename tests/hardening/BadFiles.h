@@ -1,0 +1,49 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace hardening {
+
+// The ways a data file can be wrong when the game comes to it.
+enum class BadKind {
+    Missing,
+    Empty,
+    Directory,
+    Unreadable,      // mode 000; root reads it all the same
+    TruncatedHeader, // cut inside the first chunk header
+    TruncatedBody,   // cut halfway through
+    LyingHeader,     // the sizes in the header claim far more than the file holds
+    OtherKind,       // the music where a sound belongs, a sound where the music belongs
+    RandomBytes,
+    VeryLarge,       // 200 MiB, sparse, behind a header that looks right
+    Fifo,            // a named pipe nobody writes to
+    LinkLoop,        // a symbolic link to itself
+};
+
+std::string_view name(BadKind kind);
+
+enum class FileType { Midi, Wav };
+
+// Replaces `target` (a good copy of a file of `type`) by its bad form. `otherKind` is a good
+// file of the other type, for BadKind::OtherKind.
+void spoil(const std::filesystem::path& target, FileType type, BadKind kind,
+           const std::filesystem::path& otherKind);
+
+// A folder with blanks and non-ASCII characters in its path, removed with everything in it.
+class OddProgramFolder {
+public:
+    OddProgramFolder();
+    ~OddProgramFolder();
+    OddProgramFolder(const OddProgramFolder&) = delete;
+    OddProgramFolder& operator=(const OddProgramFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path root_;
+    std::filesystem::path path_;
+};
+
+} // namespace hardening
