@@ -4,9 +4,9 @@
 
 namespace windows {
 
-Element::Element(Form& owner, const ElementSpec& spec)
-    : owner_(owner), spec_(spec), name_(spec.name), bounds_(spec.bounds), visible_(spec.visible),
-      enabled_(spec.enabled), caption_(spec.caption)
+Element::Element(Form& owner, const ElementLayout& layout)
+    : owner_(owner), layout_(layout), name_(layout.name), bounds_(layout.bounds), visible_(layout.visible),
+      enabled_(layout.enabled), caption_(layout.caption)
 {
 }
 
@@ -31,7 +31,7 @@ void Element::setCaption(std::string caption)
     if (caption_ == caption)
         return;
     caption_ = std::move(caption);
-    if (spec_.autoSize)
+    if (layout_.autoSize)
         owner_.fitToCaption(*this);
     owner_.changed();
 }

@@ -22,7 +22,7 @@ struct Font {
 };
 
 // How an element starts out; a layout is a table of these, front to back.
-struct ElementSpec {
+struct ElementLayout {
     std::string_view name;
     ElementKind kind = ElementKind::Picture;
     Rect bounds; // twips; a picture without a size takes its picture's 32 x 32 pixels
@@ -39,11 +39,11 @@ struct ElementSpec {
 // One positioned element of a form. Setters tell the owning form that something visible changed.
 class Element {
 public:
-    Element(Form& owner, const ElementSpec& spec);
+    Element(Form& owner, const ElementLayout& layout);
 
     const std::string& name() const { return name_; }
-    ElementKind kind() const { return spec_.kind; }
-    const ElementSpec& spec() const { return spec_; }
+    ElementKind kind() const { return layout_.kind; }
+    const ElementLayout& layout() const { return layout_; }
     const Rect& bounds() const { return bounds_; }
 
     bool visible() const { return visible_; }
@@ -61,7 +61,7 @@ public:
 
 private:
     Form& owner_;
-    ElementSpec spec_;
+    ElementLayout layout_;
     std::string name_;
     Rect bounds_;
     bool visible_;

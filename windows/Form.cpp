@@ -11,7 +11,7 @@ namespace {
 // half the font's height, and CJK glyphs are square.
 Size estimateCaption(const Element& label)
 {
-    const double points = label.spec().font.points > 0 ? label.spec().font.points : 9.0;
+    const double points = label.layout().font.points > 0 ? label.layout().font.points : 9.0;
     const int em = static_cast<int>(points * 96.0 / 72.0 + 0.5);
     int width = 0;
     const std::string& text = label.caption();
@@ -27,15 +27,15 @@ Size estimateCaption(const Element& label)
 
 } // namespace
 
-Form::Form(const FormSpec& spec, TimerHost* timerHost) : spec_(spec), name_(spec.name)
+Form::Form(const FormLayout& layout, TimerHost* timerHost) : layout_(layout), name_(layout.name)
 {
-    for (const ElementSpec& e : spec_.elements)
+    for (const ElementLayout& e : layout_.elements)
         elements_.emplace_back(*this, e);
-    for (const TimerSpec& t : spec_.timers)
+    for (const TimerLayout& t : layout_.timers)
         timers_.emplace_back(*this, t, timerHost);
-    for (const MenuSpec& m : spec_.menus) {
+    for (const MenuLayout& m : layout_.menus) {
         Menu menu{std::string(m.name), std::string(m.caption), {}};
-        for (const MenuEntrySpec& entry : m.entries)
+        for (const MenuEntryLayout& entry : m.entries)
             menu.entries.push_back({std::string(entry.name), std::string(entry.caption), true});
         menus_.push_back(std::move(menu));
     }
@@ -165,7 +165,7 @@ void Form::setTextMeasurer(TextMeasurer measurer)
 {
     measurer_ = std::move(measurer);
     for (Element& e : elements_)
-        if (e.kind() == ElementKind::Label && e.spec().autoSize)
+        if (e.kind() == ElementKind::Label && e.layout().autoSize)
             fitToCaption(e);
 }
 

@@ -24,15 +24,15 @@ enum class FrameStyle { Sizable, FixedToolWindow };
 // The classic system colours a layout may name.
 enum class SystemColor { ActiveBorder, ButtonFace };
 
-struct FormSpec {
+struct FormLayout {
     std::string_view name;
     std::string_view caption;
     Size client; // twips
     FrameStyle frame = FrameStyle::Sizable;
     SystemColor background = SystemColor::ButtonFace;
-    std::vector<ElementSpec> elements; // front to back
-    std::vector<TimerSpec> timers;
-    std::vector<MenuSpec> menus;
+    std::vector<ElementLayout> elements; // front to back
+    std::vector<TimerLayout> timers;
+    std::vector<MenuLayout> menus;
 };
 
 // A window as a model: positioned elements in stacking order, timers and a menu bar. It knows
@@ -42,12 +42,12 @@ public:
     using Handler = std::function<void()>;
     using TextMeasurer = std::function<Size(const Element&)>;
 
-    Form(const FormSpec& spec, TimerHost* timerHost);
+    Form(const FormLayout& layout, TimerHost* timerHost);
     ~Form();
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
-    const FormSpec& spec() const { return spec_; }
+    const FormLayout& layout() const { return layout_; }
     const std::string& name() const { return name_; }
 
     // Front to back, as in the layout.
@@ -89,7 +89,7 @@ public:
 private:
     bool takesInput(const Element& e) const;
 
-    FormSpec spec_;
+    FormLayout layout_;
     std::string name_;
     std::deque<Element> elements_;
     std::deque<Timer> timers_;

@@ -24,10 +24,10 @@ const Font kSeconds{kGothicFace, 48, false};
 
 } // namespace
 
-const FormSpec& form1Layout()
+const FormLayout& form1Layout()
 {
     // clang-format off
-    static const FormSpec spec{
+    static const FormLayout layout{
         "Form1", "Ombura", {7665, 4035}, FrameStyle::Sizable, SystemColor::ActiveBorder,
         {
             // name       kind        left  top   width height  visible enabled caption     font      sizing    back
@@ -91,7 +91,7 @@ const FormSpec& form1Layout()
         },
     };
     // clang-format on
-    return spec;
+    return layout;
 }
 
 } // namespace windows

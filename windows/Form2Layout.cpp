@@ -2,7 +2,7 @@
 
 namespace windows {
 
-const FormSpec& form2Layout()
+const FormLayout& form2Layout()
 {
     constexpr auto Label = ElementKind::Label;
     constexpr auto Opaque = BackStyle::Opaque;
@@ -10,7 +10,7 @@ const FormSpec& form2Layout()
     const Font credit{kGothicFace, 9, true};
 
     // clang-format off
-    static const FormSpec spec{
+    static const FormLayout layout{
         "Form2", "あとがき・・・？", {4680, 3195}, FrameStyle::FixedToolWindow, SystemColor::ButtonFace,
         {
             {"Command1", ElementKind::PushButton, {3360, 2520, 1215, 495}, true, true, "OK"},
@@ -28,7 +28,7 @@ const FormSpec& form2Layout()
         {},
     };
     // clang-format on
-    return spec;
+    return layout;
 }
 
 } // namespace windows

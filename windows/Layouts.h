@@ -5,8 +5,8 @@
 namespace windows {
 
 // The two windows of the game, as data.
-const FormSpec& form1Layout();
-const FormSpec& form2Layout();
+const FormLayout& form1Layout();
+const FormLayout& form2Layout();
 
 // The face the layouts name for their gothic labels.
 inline constexpr std::string_view kGothicFace = "ＭＳ Ｐゴシック";

@@ -7,15 +7,15 @@
 namespace windows {
 
 // A separator is an entry whose caption is "-".
-struct MenuEntrySpec {
+struct MenuEntryLayout {
     std::string_view name;
     std::string_view caption;
 };
 
-struct MenuSpec {
+struct MenuLayout {
     std::string_view name;
     std::string_view caption;
-    std::vector<MenuEntrySpec> entries;
+    std::vector<MenuEntryLayout> entries;
 };
 
 struct MenuEntry {

@@ -4,8 +4,8 @@
 
 namespace windows {
 
-Timer::Timer(Form& owner, const TimerSpec& spec, TimerHost* host)
-    : owner_(owner), name_(spec.name), interval_(spec.interval), enabled_(spec.enabled), host_(host)
+Timer::Timer(Form& owner, const TimerLayout& layout, TimerHost* host)
+    : owner_(owner), name_(layout.name), interval_(layout.interval), enabled_(layout.enabled), host_(host)
 {
     if (running())
         notify(TimerHost::Change::Started);

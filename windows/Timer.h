@@ -16,7 +16,7 @@ public:
     virtual void timerDestroyed(Timer& timer) = 0;
 };
 
-struct TimerSpec {
+struct TimerLayout {
     std::string_view name;
     int interval = 0; // milliseconds
     bool enabled = false;
@@ -29,7 +29,7 @@ class Form;
 // An interval of 0 never ticks.
 class Timer {
 public:
-    Timer(Form& owner, const TimerSpec& spec, TimerHost* host);
+    Timer(Form& owner, const TimerLayout& layout, TimerHost* host);
     ~Timer();
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;

@@ -202,10 +202,10 @@ TEST(PictureBindings, SharedPicturesAreTheSameResource)
 
 TEST(PictureBindings, ApplyingToAnUnknownFormChangesNothing)
 {
-    windows::FormSpec spec{};
-    spec.name = "Form9";
+    windows::FormLayout layout{};
+    layout.name = "Form9";
     windows::ManualClock clock;
-    windows::Form other(spec, &clock);
+    windows::Form other(layout, &clock);
     assets::applyPictures(other); // must neither crash nor invent elements
     EXPECT_TRUE(other.elements().empty());
 }

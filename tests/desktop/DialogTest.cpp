@@ -9,14 +9,14 @@ using namespace windows;
 
 TEST(Form2Layout, WindowAndElementsFrontToBack)
 {
-    const FormSpec& spec = form2Layout();
-    EXPECT_EQ(spec.name, "Form2");
-    EXPECT_EQ(spec.caption, "あとがき・・・？");
-    EXPECT_EQ(spec.client, (Size{4680, 3195}));
-    EXPECT_EQ(spec.frame, FrameStyle::FixedToolWindow);
-    EXPECT_EQ(spec.background, SystemColor::ButtonFace);
-    EXPECT_TRUE(spec.timers.empty());
-    EXPECT_TRUE(spec.menus.empty());
+    const FormLayout& layout = form2Layout();
+    EXPECT_EQ(layout.name, "Form2");
+    EXPECT_EQ(layout.caption, "あとがき・・・？");
+    EXPECT_EQ(layout.client, (Size{4680, 3195}));
+    EXPECT_EQ(layout.frame, FrameStyle::FixedToolWindow);
+    EXPECT_EQ(layout.background, SystemColor::ButtonFace);
+    EXPECT_TRUE(layout.timers.empty());
+    EXPECT_TRUE(layout.menus.empty());
 
     struct Row {
         const char* name;
@@ -44,7 +44,7 @@ TEST(Form2Layout, WindowAndElementsFrontToBack)
         {"Image1", ElementKind::Picture, {240, 360, 975, 975}, "", {}, false, O},
     };
     // clang-format on
-    Form form(spec, nullptr);
+    Form form(layout, nullptr);
     ASSERT_EQ(form.elements().size(), std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const Row& row = rows[i];
@@ -52,20 +52,20 @@ TEST(Form2Layout, WindowAndElementsFrontToBack)
         SCOPED_TRACE(row.name);
         EXPECT_EQ(e.name(), row.name);
         EXPECT_EQ(e.kind(), row.kind);
-        EXPECT_EQ(e.spec().bounds, row.bounds);
+        EXPECT_EQ(e.layout().bounds, row.bounds);
         EXPECT_TRUE(e.visible());
         EXPECT_TRUE(e.enabled());
         if (row.caption) {
             EXPECT_EQ(e.caption(), row.caption);
         }
-        EXPECT_EQ(e.spec().font, row.font);
-        EXPECT_EQ(e.spec().autoSize, row.autoSize);
-        EXPECT_EQ(e.spec().backStyle, row.back);
+        EXPECT_EQ(e.layout().font, row.font);
+        EXPECT_EQ(e.layout().autoSize, row.autoSize);
+        EXPECT_EQ(e.layout().backStyle, row.back);
     }
     // The title picture is the program icon, stretched into a bordered box.
     const Element& picture = form.element("Image1");
-    EXPECT_TRUE(picture.spec().stretch);
-    EXPECT_TRUE(picture.spec().border);
+    EXPECT_TRUE(picture.layout().stretch);
+    EXPECT_TRUE(picture.layout().border);
     assets::applyPictures(form);
     ASSERT_NE(assets::findPicture("icon"), nullptr);
     EXPECT_EQ(picture.picture(), assets::findPicture("icon")->resource);
@@ -96,7 +96,7 @@ TEST(Form2Layout, NoElementOverlapsAnother)
     for (const Element& a : form.elements())
         for (const Element& b : form.elements())
             if (&a != &b) {
-                EXPECT_FALSE(overlap(a.spec().bounds, b.spec().bounds)) << a.name() << " / " << b.name();
+                EXPECT_FALSE(overlap(a.layout().bounds, b.layout().bounds)) << a.name() << " / " << b.name();
             }
 }
 
@@ -183,7 +183,7 @@ TEST_F(DialogTest, SethuDisablesThenShowsButItsEntryStaysGreyed)
     // Were the entry ever enabled, it would open the same dialog, disabling Form1 first.
     form1.mnuSethu_Click();
     ASSERT_NE(form1.form2(), nullptr);
-    EXPECT_EQ(form1.form2()->spec().caption, "あとがき・・・？");
+    EXPECT_EQ(form1.form2()->layout().caption, "あとがき・・・？");
     EXPECT_EQ(steps, (std::vector<Step>{{false, 0, 0}}));
     pressOk();
     EXPECT_TRUE(form().enabled());

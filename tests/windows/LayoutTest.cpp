@@ -29,8 +29,8 @@ TEST(Form1Layout, StacksElementsFrontToBack)
         "Label5", "Image15", "Label2", "Label1", "Image14", "Shape1", "Image13", "Image12", "Image10",
         "Image9", "Image8", "Image7", "Image6", "Image5", "Image4", "Image3", "Image2", "Image1"};
     EXPECT_EQ(names(form), expected);
-    EXPECT_EQ(form.spec().caption, "Ombura");
-    EXPECT_EQ(form.spec().client, (Size{7665, 4035}));
+    EXPECT_EQ(form.layout().caption, "Ombura");
+    EXPECT_EQ(form.layout().client, (Size{7665, 4035}));
 }
 
 TEST(Form1Layout, VisibleElementsStandWhereTheSceneNeedsThem)
@@ -70,15 +70,15 @@ TEST(Form1Layout, VisibleElementsStandWhereTheSceneNeedsThem)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const Element& e = form.element(row.name);
-        EXPECT_EQ(e.spec().bounds, row.bounds);
+        EXPECT_EQ(e.layout().bounds, row.bounds);
         EXPECT_EQ(e.visible(), row.visible);
         EXPECT_EQ(e.enabled(), row.enabled);
         EXPECT_EQ(e.caption(), row.caption);
     }
-    EXPECT_EQ(form.element("Label9").spec().font, (Font{kGothicFace, 12, true}));
-    EXPECT_EQ(form.element("Label7").spec().font, (Font{kGothicFace, 48, false}));
-    EXPECT_EQ(form.element("Label7").spec().backStyle, BackStyle::Transparent);
-    EXPECT_EQ(form.element("Label5").spec().backStyle, BackStyle::Opaque);
+    EXPECT_EQ(form.element("Label9").layout().font, (Font{kGothicFace, 12, true}));
+    EXPECT_EQ(form.element("Label7").layout().font, (Font{kGothicFace, 48, false}));
+    EXPECT_EQ(form.element("Label7").layout().backStyle, BackStyle::Transparent);
+    EXPECT_EQ(form.element("Label5").layout().backStyle, BackStyle::Opaque);
 }
 
 TEST(Form1Layout, TimersAndMenus)
@@ -157,9 +157,9 @@ TEST(HitTest, PressesReachHandlersOnlyThroughEnabledFrontmostElements)
 TEST(Timers, TickInTimeOrderAndStopAtOnce)
 {
     ManualClock clock;
-    FormSpec spec{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {},
+    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {},
                   {{"A", 100, false}, {"B", 250, false}}, {}};
-    Form form(spec, &clock);
+    Form form(layout, &clock);
     std::vector<std::string> log;
     form.on("A", Event::Timer, [&] { log.push_back("A@" + std::to_string(clock.now())); });
     form.on("B", Event::Timer, [&] {
@@ -188,8 +188,8 @@ TEST(Timers, TickInTimeOrderAndStopAtOnce)
 TEST(Timers, NestedAdvanceFromAHandlerKeepsTimeMonotonic)
 {
     ManualClock clock;
-    FormSpec spec{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}}, {}};
-    Form form(spec, &clock);
+    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}}, {}};
+    Form form(layout, &clock);
     std::vector<std::int64_t> ticks;
     bool nested = false;
     form.on("T", Event::Timer, [&] {

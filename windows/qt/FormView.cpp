@@ -54,7 +54,7 @@ FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     form_.setTextMeasurer([](const Element& label) {
-        const QFontMetrics metrics(fontFor(label.spec().font));
+        const QFontMetrics metrics(fontFor(label.layout().font));
         const QString text = qstr(label.caption());
         return Size{metrics.horizontalAdvance(text), metrics.height()};
     });
@@ -64,7 +64,7 @@ FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
         auto* b = new QPushButton(qstr(e.caption()), this);
         b->setObjectName(qstr(e.name()));
         b->setGeometry(toPixels(e.bounds()));
-        b->setFont(fontFor(e.spec().font));
+        b->setFont(fontFor(e.layout().font));
         // A focused button answers Enter as well as Space, as the buttons of the era did.
         b->setAutoDefault(true);
         connect(b, &QPushButton::clicked, this, [this, name = e.name()] { form_.click(name); });
@@ -75,7 +75,7 @@ FormView::FormView(Form& form, QWidget* parent) : QWidget(parent), form_(form)
 
 QSize FormView::sizeHint() const
 {
-    return {twipsToPixels(form_.spec().client.width), twipsToPixels(form_.spec().client.height)};
+    return {twipsToPixels(form_.layout().client.width), twipsToPixels(form_.layout().client.height)};
 }
 
 QPushButton* FormView::button(const std::string& name) const
@@ -111,12 +111,12 @@ void FormView::paintPicture(QPainter& p, const Element& e)
     const QPixmap& pm = pixmap(e.picture());
     if (!pm.isNull()) {
         // Pixel art stays crisp at any device pixel ratio: the painter scales without smoothing.
-        if (e.spec().stretch)
+        if (e.layout().stretch)
             p.drawPixmap(r, pm);
         else
             p.drawPixmap(r.topLeft(), pm);
     }
-    if (e.spec().border) {
+    if (e.layout().border) {
         p.setPen(Qt::black);
         p.setBrush(Qt::NoBrush);
         p.drawRect(r.adjusted(0, 0, -1, -1));
@@ -126,12 +126,12 @@ void FormView::paintPicture(QPainter& p, const Element& e)
 void FormView::paintLabel(QPainter& p, const Element& e)
 {
     const QRect r = toPixels(e.bounds());
-    if (e.spec().backStyle == BackStyle::Opaque)
+    if (e.layout().backStyle == BackStyle::Opaque)
         p.fillRect(r, systemColor(SystemColor::ButtonFace));
-    p.setFont(fontFor(e.spec().font));
+    p.setFont(fontFor(e.layout().font));
     p.setPen(Qt::black);
     QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(e.spec().autoSize ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setWrapMode(e.layout().autoSize ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
     p.drawText(QRectF(r), qstr(e.caption()), option);
 }
 
@@ -139,7 +139,7 @@ void FormView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.fillRect(rect(), systemColor(form_.spec().background));
+    p.fillRect(rect(), systemColor(form_.layout().background));
     // Back to front: the layout lists the frontmost element first.
     for (const Element& e : std::views::reverse(form_.elements())) {
         if (!e.visible())

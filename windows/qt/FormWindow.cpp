@@ -27,13 +27,13 @@ QString qstr(const std::string& s)
 FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
 {
     setObjectName(qstr(form.name()));
-    setWindowTitle(QString::fromUtf8(form.spec().caption.data(), static_cast<qsizetype>(form.spec().caption.size())));
+    setWindowTitle(QString::fromUtf8(form.layout().caption.data(), static_cast<qsizetype>(form.layout().caption.size())));
     view_ = new FormView(form, this);
     view_->setObjectName(qstr(form.name()) + "View");
     setCentralWidget(view_);
     buildMenus();
 
-    if (form.spec().frame == FrameStyle::FixedToolWindow) {
+    if (form.layout().frame == FrameStyle::FixedToolWindow) {
         // A small title bar with the title only: no window menu and no buttons to close it.
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setFixedSize(view_->sizeHint());
@@ -114,7 +114,7 @@ void FormWindow::showCentred()
 void FormWindow::focusFirstButton()
 {
     // The dialog's OK is its only control: it holds the focus, so Enter and Space press it.
-    if (form_.spec().frame != FrameStyle::FixedToolWindow)
+    if (form_.layout().frame != FrameStyle::FixedToolWindow)
         return;
     for (const Element& e : form_.elements())
         if (e.kind() == ElementKind::PushButton && e.visible() && e.enabled())
@@ -128,7 +128,7 @@ void FormWindow::changeEvent(QEvent* event)
 {
     // Some window managers offer a minimise button whatever the dialog asks for; minimised and
     // off the taskbar it could not be found again while the main window waits for its OK.
-    if (event->type() == QEvent::WindowStateChange && form_.spec().frame == FrameStyle::FixedToolWindow &&
+    if (event->type() == QEvent::WindowStateChange && form_.layout().frame == FrameStyle::FixedToolWindow &&
         isMinimized())
         QTimer::singleShot(0, this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
     // A disabled window takes no keyboard input either: if a click activates it anyway, the
@@ -156,7 +156,7 @@ void FormWindow::closeEvent(QCloseEvent* event)
 {
     // A disabled window's frame takes no input, and the dialog closes only through its OK: a
     // close request from the window manager (Alt+F4, a taskbar menu) is turned down.
-    if (!form_.enabled() || form_.spec().frame == FrameStyle::FixedToolWindow) {
+    if (!form_.enabled() || form_.layout().frame == FrameStyle::FixedToolWindow) {
         event->ignore();
         return;
     }
