@@ -2,9 +2,9 @@
 
 namespace sound {
 
-std::unique_ptr<AudioEngine> AudioEngine::create()
+std::unique_ptr<AudioEngine> AudioEngine::create(MusicChannel::Start start)
 {
-    return std::make_unique<AudioEngine>(Output::Device, std::make_unique<MusicChannel>());
+    return std::make_unique<AudioEngine>(Output::Device, std::make_unique<MusicChannel>(start));
 }
 
 AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options)
@@ -27,6 +27,13 @@ AudioEngine::~AudioEngine()
     // The device goes first, so its callback can no longer reach the sources.
     output_.reset();
     music_->setWakeCallback({});
+}
+
+void AudioEngine::startBackgroundWork()
+{
+    music_->startLoading();
+    if (output_)
+        output_->preload();
 }
 
 void AudioEngine::wakeOutput()

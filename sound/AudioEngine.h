@@ -19,7 +19,10 @@ public:
         None,   // nobody pulls the mixer but the caller (tests, offline rendering)
     };
 
-    static std::unique_ptr<AudioEngine> create();
+    // With MusicChannel::Start::WhenTold nothing heavy happens until startBackgroundWork():
+    // the SoundFont is not read, and FluidSynth and SDL are not even opened, unless a sound
+    // is asked for first.
+    static std::unique_ptr<AudioEngine> create(MusicChannel::Start start = MusicChannel::Start::Now);
 
     AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options = {});
     ~AudioEngine() override;
@@ -28,6 +31,10 @@ public:
 
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override;
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override;
+
+    // UI thread: loads the SoundFont and opens SDL on their own threads. The program calls it
+    // once its window is on screen; calling it again does nothing new.
+    void startBackgroundWork();
 
     Mixer& mixer() { return mixer_; }
     EffectPlayer& effects() { return effects_; }

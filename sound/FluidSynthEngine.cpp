@@ -1,5 +1,7 @@
 #include "FluidSynthEngine.h"
 
+#include "SharedLibrary.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -14,48 +16,99 @@ constexpr int kChannels = 16;
 constexpr int kDrumBank = 128;
 constexpr int kScratchFrames = 512;
 
+// Every FluidSynth function the engine calls. The header gives their types; the library itself
+// is opened only when the first synthesiser is made.
+#define OMBURA_FLUID_FUNCTIONS(X) \
+    X(new_fluid_settings) \
+    X(delete_fluid_settings) \
+    X(fluid_settings_setint) \
+    X(fluid_settings_setnum) \
+    X(fluid_set_log_function) \
+    X(new_fluid_synth) \
+    X(delete_fluid_synth) \
+    X(fluid_synth_sfload) \
+    X(fluid_synth_get_sfont_by_id) \
+    X(fluid_sfont_get_preset) \
+    X(fluid_synth_pin_preset) \
+    X(fluid_synth_unpin_preset) \
+    X(fluid_synth_noteoff) \
+    X(fluid_synth_noteon) \
+    X(fluid_synth_key_pressure) \
+    X(fluid_synth_cc) \
+    X(fluid_synth_program_change) \
+    X(fluid_synth_channel_pressure) \
+    X(fluid_synth_pitch_bend) \
+    X(fluid_synth_sysex) \
+    X(fluid_synth_all_sounds_off) \
+    X(fluid_synth_all_notes_off) \
+    X(fluid_synth_system_reset) \
+    X(fluid_synth_get_active_voice_count) \
+    X(fluid_synth_get_internal_bufsize) \
+    X(fluid_synth_write_float)
+
+struct Fluid {
+#define OMBURA_FLUID_SLOT(name) decltype(&::name) name = nullptr;
+    OMBURA_FLUID_FUNCTIONS(OMBURA_FLUID_SLOT)
+#undef OMBURA_FLUID_SLOT
+};
+
 void ignoreLog(int, const char*, void*) {}
 
-// FluidSynth writes its messages to the terminal unless told otherwise; the game is silent.
-void silenceLogging()
+// Opening FluidSynth drags in a long chain of its own dependencies (sound servers, sample file
+// readers) and runs their constructors: about half of what a bare Qt window costs to start.
+// The first caller is the SoundFont loader thread, so the window never pays for it. Null when
+// the library is missing or lacks a function; the game is then silent.
+const Fluid* fluid()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static const Fluid* const loaded = []() -> const Fluid* {
+        static Fluid table;
+        SharedLibrary library("libfluidsynth.so.3");
+#define OMBURA_FLUID_BIND(name) library.bind(table.name, #name);
+        OMBURA_FLUID_FUNCTIONS(OMBURA_FLUID_BIND)
+#undef OMBURA_FLUID_BIND
+        if (!library.complete())
+            return nullptr;
+        // FluidSynth writes its messages to the terminal unless told otherwise; the game is silent.
         for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
-            fluid_set_log_function(level, ignoreLog, nullptr);
-    });
+            table.fluid_set_log_function(level, ignoreLog, nullptr);
+        return &table;
+    }();
+    return loaded;
 }
 
 class FluidSynthEngine final : public SynthEngine {
 public:
     static FluidSynthEngine* create(const std::string& path)
     {
-        silenceLogging();
-        fluid_settings_t* settings = new_fluid_settings();
+        const Fluid* api = fluid();
+        if (!api)
+            return nullptr;
+        const Fluid& fl = *api;
+        fluid_settings_t* settings = fl.new_fluid_settings();
         if (!settings)
             return nullptr;
-        fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
+        fl.fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
         // More than 16 channels reaches a heap overflow in this version.
-        fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+        fl.fluid_settings_setint(settings, "synth.midi-channels", kChannels);
         // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
-        fluid_settings_setint(settings, "synth.reverb.active", 0);
-        fluid_settings_setint(settings, "synth.chorus.active", 0);
+        fl.fluid_settings_setint(settings, "synth.reverb.active", 0);
+        fl.fluid_settings_setint(settings, "synth.chorus.active", 0);
         // Only the instruments in use are kept in memory: the full GM font is ~150 MB.
-        fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-        fluid_settings_setint(settings, "synth.lock-memory", 0);
+        fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+        fl.fluid_settings_setint(settings, "synth.lock-memory", 0);
 
-        fluid_synth_t* synth = new_fluid_synth(settings);
+        fluid_synth_t* synth = fl.new_fluid_synth(settings);
         if (!synth) {
-            delete_fluid_settings(settings);
+            fl.delete_fluid_settings(settings);
             return nullptr;
         }
-        const int font = fluid_synth_sfload(synth, path.c_str(), 1);
+        const int font = fl.fluid_synth_sfload(synth, path.c_str(), 1);
         if (font == FLUID_FAILED) {
-            delete_fluid_synth(synth);
-            delete_fluid_settings(settings);
+            fl.delete_fluid_synth(synth);
+            fl.delete_fluid_settings(settings);
             return nullptr;
         }
-        auto* engine = new FluidSynthEngine(path, settings, synth, font);
+        auto* engine = new FluidSynthEngine(fl, path, settings, synth, font);
         // The power-on instruments come back after every reset; keeping them loaded means a
         // reset on the audio thread never reads the font.
         engine->pin({0, 0});
@@ -70,25 +123,25 @@ public:
         const int channel = status & 0x0F;
         switch (status & 0xF0) {
         case 0x80:
-            fluid_synth_noteoff(synth_, channel, data1);
+            fl_.fluid_synth_noteoff(synth_, channel, data1);
             break;
         case 0x90:
-            fluid_synth_noteon(synth_, channel, data1, data2);
+            fl_.fluid_synth_noteon(synth_, channel, data1, data2);
             break;
         case 0xA0:
-            fluid_synth_key_pressure(synth_, channel, data1, data2);
+            fl_.fluid_synth_key_pressure(synth_, channel, data1, data2);
             break;
         case 0xB0:
-            fluid_synth_cc(synth_, channel, data1, data2);
+            fl_.fluid_synth_cc(synth_, channel, data1, data2);
             break;
         case 0xC0:
-            fluid_synth_program_change(synth_, channel, data1);
+            fl_.fluid_synth_program_change(synth_, channel, data1);
             break;
         case 0xD0:
-            fluid_synth_channel_pressure(synth_, channel, data1);
+            fl_.fluid_synth_channel_pressure(synth_, channel, data1);
             break;
         case 0xE0:
-            fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
+            fl_.fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
             break;
         default:
             break;
@@ -99,39 +152,39 @@ public:
     {
         if (size == 0 || size > 0xFFFF)
             return;
-        fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
+        fl_.fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
                           nullptr, 0);
     }
 
     void soundOff() override
     {
         for (int channel = 0; channel < kChannels; ++channel)
-            fluid_synth_all_sounds_off(synth_, channel);
+            fl_.fluid_synth_all_sounds_off(synth_, channel);
         dropBufferedFrames();
     }
 
     void releaseAll() override
     {
         for (int channel = 0; channel < kChannels; ++channel) {
-            fluid_synth_cc(synth_, channel, 64, 0); // sustain
-            fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
-            fluid_synth_all_notes_off(synth_, channel);
+            fl_.fluid_synth_cc(synth_, channel, 64, 0); // sustain
+            fl_.fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
+            fl_.fluid_synth_all_notes_off(synth_, channel);
         }
     }
 
     void reset() override
     {
-        fluid_synth_system_reset(synth_);
+        fl_.fluid_synth_system_reset(synth_);
         dropBufferedFrames();
     }
 
-    bool sounding() override { return fluid_synth_get_active_voice_count(synth_) > 0; }
+    bool sounding() override { return fl_.fluid_synth_get_active_voice_count(synth_) > 0; }
 
     void renderAdd(float* out, int frames) override
     {
         while (frames > 0) {
             const int n = std::min(frames, kScratchFrames);
-            fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+            fl_.fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
             rendered_ += static_cast<std::uint64_t>(n);
             const std::size_t samples = static_cast<std::size_t>(n) * 2;
             for (std::size_t i = 0; i < samples; ++i)
@@ -157,21 +210,21 @@ public:
         }
         for (const MidiPreset& p : pinned_) {
             if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
-                fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
+                fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
         }
         pinned_ = std::move(wanted);
     }
 
 private:
-    FluidSynthEngine(std::string path, fluid_settings_t* settings, fluid_synth_t* synth, int font)
-        : path_(std::move(path)), settings_(settings), synth_(synth), font_(font)
+    FluidSynthEngine(const Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth, int font)
+        : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth), font_(font)
     {
     }
 
     bool exists(int bank, int program) const
     {
-        fluid_sfont_t* sfont = fluid_synth_get_sfont_by_id(synth_, font_);
-        return sfont && fluid_sfont_get_preset(sfont, bank, program) != nullptr;
+        fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
+        return sfont && fl_.fluid_sfont_get_preset(sfont, bank, program) != nullptr;
     }
 
     // The same substitutions the synthesiser makes when a program change names a preset
@@ -191,16 +244,17 @@ private:
     // sound from before a silencing call is still waiting in it. Take it and throw it away.
     void dropBufferedFrames()
     {
-        const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
+        const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
         const int waiting = static_cast<int>((block - rendered_ % block) % block);
         if (waiting > 0 && waiting <= kScratchFrames) {
-            fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+            fl_.fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
             rendered_ += static_cast<std::uint64_t>(waiting);
         }
     }
 
-    void pin(MidiPreset p) { fluid_synth_pin_preset(synth_, font_, p.bank, p.program); }
+    void pin(MidiPreset p) { fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program); }
 
+    const Fluid& fl_;
     std::string path_;
     [[maybe_unused]] fluid_settings_t* settings_; // the synth reads it for as long as it lives
     fluid_synth_t* synth_;
@@ -235,6 +289,11 @@ void giveBack(FluidSynthEngine* engine)
 }
 
 } // namespace
+
+bool openFluidSynth()
+{
+    return fluid() != nullptr;
+}
 
 std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath)
 {

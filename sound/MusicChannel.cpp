@@ -10,8 +10,27 @@
 
 namespace sound {
 
-MusicChannel::MusicChannel()
+namespace {
+
+// True once there is a font among `places` and FluidSynth is open to read it. Opening the
+// library holds the dynamic loader's lock, which the UI thread may want meanwhile (a plugin, or
+// the unwinding of an exception), so that runs at normal priority and is over quickly; the
+// font, read afterwards, only gets the CPU the window leaves over. Without a font, FluidSynth
+// is not opened at all.
+bool readyToLoad(std::span<const std::string_view> places)
+{
+    if (!findSoundFont(places) || !openFluidSynth())
+        return false;
+    SynthHost::yieldToOthers();
+    return true;
+}
+
+} // namespace
+
+MusicChannel::MusicChannel(Start start)
     : MusicChannel(SynthHost::Loader([]() -> std::shared_ptr<SynthEngine> {
+          if (!readyToLoad(defaultSoundFontPlaces()))
+              return nullptr;
           // A font that is there but will not load (broken, or a dangling choice of the
           // system's) gives way to the next one.
           for (std::string_view place : defaultSoundFontPlaces()) {
@@ -22,18 +41,25 @@ MusicChannel::MusicChannel()
                   return engine;
           }
           return nullptr;
-      }))
+      }),
+      start)
 {
 }
 
-MusicChannel::MusicChannel(std::optional<std::string> soundFontPath)
-    : MusicChannel(soundFontPath ? SynthHost::Loader([path = *soundFontPath] { return acquireFluidSynth(path); })
-                                 : SynthHost::Loader())
+MusicChannel::MusicChannel(std::optional<std::string> soundFontPath, Start start)
+    : MusicChannel(soundFontPath ? SynthHost::Loader([path = *soundFontPath]() -> std::shared_ptr<SynthEngine> {
+                       const std::string_view place = path;
+                       if (!readyToLoad(std::span(&place, 1)))
+                           return nullptr;
+                       return acquireFluidSynth(path);
+                   })
+                                 : SynthHost::Loader(),
+                   start)
 {
 }
 
-MusicChannel::MusicChannel(SynthHost::Loader loader)
-    : host_(std::move(loader)),
+MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
+    : host_(std::move(loader), start),
       sequencer_(host_),
       interpreter_([this](std::string_view type, MciError& error) -> std::unique_ptr<MciDevice> {
           if (type != "sequencer") {

@@ -18,13 +18,17 @@ namespace sound {
 // device type, the sequencer and the synthesiser, rendered as one source of the mixer.
 //
 // send() runs on the UI thread and never waits for the audio thread or for the SoundFont,
-// which loads on a thread of its own from construction on. render() runs on the audio thread.
+// which loads on a thread of its own, from construction on or from startLoading(). Commands
+// work all the same before then; a tune played meanwhile starts once there is a synthesiser.
+// render() runs on the audio thread.
 class MusicChannel : public AudioSource {
 public:
+    using Start = SynthHost::Start;
+
     // Loads the first General MIDI SoundFont found in the system's usual places.
-    MusicChannel();
+    explicit MusicChannel(Start start = Start::Now);
     // Loads exactly this SoundFont, or none at all (the music then plays silently).
-    explicit MusicChannel(std::optional<std::string> soundFontPath);
+    explicit MusicChannel(std::optional<std::string> soundFontPath, Start start = Start::Now);
     ~MusicChannel() override;
     MusicChannel(const MusicChannel&) = delete;
     MusicChannel& operator=(const MusicChannel&) = delete;
@@ -32,6 +36,8 @@ public:
     std::uint32_t send(std::string_view command, char* reply, unsigned capacity);
     void render(float* out, int frames) override;
     bool active() const override;
+    // UI thread: begins loading the SoundFont of a channel made with Start::WhenTold.
+    void startLoading() { host_.start(); }
     // Called on the UI thread after a play, so the output can start or unpause.
     void setWakeCallback(std::function<void()> wake);
 
@@ -41,7 +47,7 @@ public:
     bool hasSynth() const { return host_.state() == SynthHost::State::Ready; }
 
 private:
-    explicit MusicChannel(SynthHost::Loader loader);
+    MusicChannel(SynthHost::Loader loader, Start start);
 
     SynthHost host_;
     Sequencer sequencer_;

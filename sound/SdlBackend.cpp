@@ -1,6 +1,7 @@
 #include "SdlBackend.h"
 
 #include "AudioSource.h"
+#include "SharedLibrary.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
@@ -14,22 +15,54 @@ namespace sound::sdl {
 
 namespace {
 
-// SDL2's hint table has no lock, so every hint is set exactly once, before any thread of ours
-// can read one.
-void applyHints()
+// Every SDL function this file calls. The header gives their types; the library itself is
+// opened on first use.
+#define OMBURA_SDL_FUNCTIONS(X) \
+    X(SDL_SetHint) \
+    X(SDL_RWFromConstMem) \
+    X(SDL_LoadWAV_RW) \
+    X(SDL_FreeWAV) \
+    X(SDL_InitSubSystem) \
+    X(SDL_QuitSubSystem) \
+    X(SDL_OpenAudioDevice) \
+    X(SDL_PauseAudioDevice) \
+    X(SDL_GetAudioDeviceStatus) \
+    X(SDL_CloseAudioDevice) \
+    X(SDL_TLSCleanup)
+
+struct Sdl {
+#define OMBURA_SDL_SLOT(name) decltype(&::name) name = nullptr;
+    OMBURA_SDL_FUNCTIONS(OMBURA_SDL_SLOT)
+#undef OMBURA_SDL_SLOT
+};
+
+// SDL and the libraries it links (X11, Wayland, sound servers) are not needed for the window,
+// so the program does not link them: they are opened by the output's thread, or by the first
+// effect decoded if that comes sooner. Null when SDL is missing or lacks a function.
+const Sdl* sdl()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static const Sdl* const loaded = []() -> const Sdl* {
+        static Sdl table;
+        SharedLibrary library("libSDL2-2.0.so.0");
+#define OMBURA_SDL_BIND(name) library.bind(table.name, #name);
+        OMBURA_SDL_FUNCTIONS(OMBURA_SDL_BIND)
+#undef OMBURA_SDL_BIND
+        if (!library.complete())
+            return nullptr;
+        // SDL2's hint table has no lock, so every hint is set here, once, before any thread of
+        // ours can read one.
         // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
+        table.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
         // The image handed to SDL is rebuilt from chunks we have already measured, so a
         // complete-looking file that still falls short is an error, not a shorter sound.
-        SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "force");
-        SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "dropframe");
+        table.SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "force");
+        table.SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "dropframe");
         // ADPCM writers pad the last block; the fact chunk says where the sound really ends.
-        SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
-    });
+        table.SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
+        return &table;
+    }();
+    return loaded;
 }
 
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
@@ -81,21 +114,28 @@ std::optional<SampleEncoding> encodingOf(SDL_AudioFormat format)
 
 } // namespace
 
+bool loadLibrary()
+{
+    return sdl() != nullptr;
+}
+
 std::optional<RawSamples> decodeWave(std::span<const std::uint8_t> image)
 {
-    applyHints();
+    const Sdl* api = sdl();
+    if (api == nullptr)
+        return std::nullopt;
     if (image.empty() || image.size() > static_cast<std::size_t>(INT32_MAX))
         return std::nullopt;
-    SDL_RWops* rw = SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
+    SDL_RWops* rw = api->SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
     if (rw == nullptr)
         return std::nullopt;
 
     SDL_AudioSpec got{};
     Uint8* buffer = nullptr;
     Uint32 length = 0;
-    if (SDL_LoadWAV_RW(rw, 1, &got, &buffer, &length) == nullptr)
+    if (api->SDL_LoadWAV_RW(rw, 1, &got, &buffer, &length) == nullptr)
         return std::nullopt;
-    std::unique_ptr<Uint8, decltype(&SDL_FreeWAV)> owned(buffer, &SDL_FreeWAV);
+    std::unique_ptr<Uint8, decltype(&SDL_FreeWAV)> owned(buffer, api->SDL_FreeWAV);
 
     const auto encoding = encodingOf(got.format);
     if (!encoding || got.channels == 0 || got.freq <= 0 || length == 0)
@@ -114,19 +154,26 @@ std::optional<RawSamples> decodeWave(std::span<const std::uint8_t> image)
 
 bool initAudio()
 {
-    applyHints();
+    const Sdl* api = sdl();
+    if (api == nullptr)
+        return false;
     static std::once_flag alsaOnce;
     std::call_once(alsaOnce, quietAlsa);
-    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    return api->SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
+
+// The functions below are only reached after initAudio() succeeded, so SDL is there.
 
 void quitAudio()
 {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl()->SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user)
 {
+    const Sdl* api = sdl();
+    if (api == nullptr)
+        return std::nullopt;
     auto p = std::make_unique<Pull>(Pull{pull, user});
 
     SDL_AudioSpec want{};
@@ -139,31 +186,37 @@ std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, v
     SDL_AudioSpec have{};
     // No changes allowed: SDL converts for the hardware if it must, and our callback always
     // sees float stereo at 48000 Hz in blocks of the size asked for.
-    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    const SDL_AudioDeviceID id = api->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0)
         return std::nullopt;
     {
         std::lock_guard lock(pullsMutex);
         pulls[id] = std::move(p);
     }
-    SDL_PauseAudioDevice(id, 0);
+    api->SDL_PauseAudioDevice(id, 0);
     return OpenedDevice{id, have.samples};
 }
 
 void pauseDevice(std::uint32_t id, bool paused)
 {
-    SDL_PauseAudioDevice(id, paused ? 1 : 0);
+    sdl()->SDL_PauseAudioDevice(id, paused ? 1 : 0);
 }
 
 bool deviceLost(std::uint32_t id)
 {
-    return SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+    return sdl()->SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+}
+
+void releaseThread()
+{
+    if (const Sdl* api = sdl())
+        api->SDL_TLSCleanup();
 }
 
 void closeDevice(std::uint32_t id)
 {
     // Closing joins SDL's audio thread, so the callback is done with its Pull afterwards.
-    SDL_CloseAudioDevice(id);
+    sdl()->SDL_CloseAudioDevice(id);
     std::lock_guard lock(pullsMutex);
     pulls.erase(id);
 }

@@ -6,7 +6,8 @@
 #include <vector>
 
 // Everything this program asks of SDL, behind plain types: decoding a RIFF WAVE image and
-// running one audio device. No other file includes SDL.
+// running one audio device. No other file includes SDL. SDL is opened at run time on the first
+// call of any of these; without it nothing decodes and no device opens.
 namespace sound::sdl {
 
 enum class SampleEncoding { U8, S16, S32, F32 };
@@ -18,6 +19,10 @@ struct RawSamples {
     int rate = 0;
     std::vector<std::uint8_t> bytes;
 };
+
+// Opens SDL now, so that later calls find it ready; true when it is usable. Slow the first
+// time: keep it off the UI thread.
+bool loadLibrary();
 
 // Decodes a whole WAVE file image. The caller has checked its layout already; this only
 // refuses what SDL itself refuses or what it returns in an unexpected shape.
@@ -40,5 +45,8 @@ void pauseDevice(std::uint32_t id, bool paused);
 // True once the device has gone away under us (unplugged, server gone): it pulls no more.
 bool deviceLost(std::uint32_t id);
 void closeDevice(std::uint32_t id);
+// A thread of ours that called SDL is about to end: SDL keeps its last error message for it,
+// and only frees that for threads it started itself.
+void releaseThread();
 
 } // namespace sound::sdl

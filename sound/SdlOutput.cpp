@@ -44,6 +44,15 @@ void SdlOutput::wake()
     changed_.notify_one();
 }
 
+void SdlOutput::preload()
+{
+    {
+        std::lock_guard lock(mutex_);
+        preloadPending_ = true;
+    }
+    changed_.notify_one();
+}
+
 bool SdlOutput::rendering() const
 {
     const State s = state_.load();
@@ -72,6 +81,7 @@ bool SdlOutput::start()
         return true;
     }
     ++openAttempts_;
+    calledSdl_ = true;
     if (!audioInitialised_)
         audioInitialised_ = sdl::initAudio();
     if (!audioInitialised_)
@@ -108,6 +118,14 @@ void SdlOutput::run()
                     nextAttempt_ = std::chrono::steady_clock::now() + options_.retryAfter;
                 }
             }
+            continue;
+        }
+        if (preloadPending_) {
+            preloadPending_ = false;
+            lock.unlock();
+            calledSdl_ = true;
+            sdl::loadLibrary();
+            lock.lock();
             continue;
         }
 
@@ -152,6 +170,9 @@ void SdlOutput::run()
             break;
         }
     }
+    lock.unlock();
+    if (calledSdl_)
+        sdl::releaseThread();
 }
 
 } // namespace sound

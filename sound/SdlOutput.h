@@ -36,6 +36,9 @@ public:
 
     // Any thread: something has started to sound. Never blocks on the device.
     void wake();
+    // Any thread: open SDL on the output's thread now, so that neither the first sound nor the
+    // first effect decoded on the UI thread has to. Never blocks.
+    void preload();
 
     // True while the mixer is pulled in real time or is about to be (opening, resuming).
     bool rendering() const;
@@ -55,6 +58,7 @@ private:
     std::condition_variable changed_;
     bool quit_ = false;
     bool wakePending_ = false;
+    bool preloadPending_ = false;
     std::chrono::steady_clock::time_point nextAttempt_{};
     std::chrono::steady_clock::time_point closeAt_{};
 
@@ -64,6 +68,7 @@ private:
     std::atomic<int> openAttempts_{0};
 
     // Output-thread only.
+    bool calledSdl_ = false;
     bool audioInitialised_ = false;
     std::uint32_t device_ = 0;
     std::int64_t quietFrames_ = 0; // audio thread

@@ -7,19 +7,34 @@
 
 namespace sound {
 
-SynthHost::SynthHost(Loader loader)
+SynthHost::SynthHost(Loader loader, Start start) : loader_(std::move(loader))
 {
-    if (!loader) {
+    if (!loader_) {
         state_.store(State::Absent, std::memory_order_release);
         return;
     }
     busy_ = true;
+    if (start == Start::Now)
+        this->start();
+}
+
+void SynthHost::start()
+{
+    if (!loader_)
+        return;
+    Loader loader = std::move(loader_);
+    loader_ = nullptr;
     try {
         thread_ = std::thread([this, loader = std::move(loader)]() mutable { run(std::move(loader)); });
     } catch (const std::system_error&) {
         // No thread to load on: the music plays on in silence rather than stop the game.
-        busy_ = false;
-        state_.store(State::Absent, std::memory_order_release);
+        {
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+            request_.reset();
+            state_.store(State::Absent, std::memory_order_release);
+        }
+        idle_.notify_all();
     }
 }
 
@@ -51,13 +66,18 @@ bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
     return idle_.wait_for(lock, timeout, [this] { return !busy_ && !request_; });
 }
 
-void SynthHost::run(Loader loader)
+void SynthHost::yieldToOthers()
 {
-    // Loading a SoundFont is a good deal of work that nobody waits for: it only gets the CPU
-    // that the window and the X server leave over, so the first frame is not slowed by it.
     sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+}
+
+void SynthHost::run(Loader loader)
+{
     std::shared_ptr<SynthEngine> engine = loader();
+    // Reading instruments is a good deal of work that nobody waits for: it only gets the CPU
+    // that the window and the X server leave over.
+    yieldToOthers();
     {
         std::lock_guard lock(mutex_);
         engine_ = std::move(engine);

@@ -26,11 +26,23 @@ public:
     // Finds and loads the synthesiser; runs on the loader thread. May return null.
     using Loader = std::function<std::shared_ptr<SynthEngine>()>;
 
+    // When the loader thread begins: at once, or only when start() is called, so that a
+    // program can keep the work off its start-up path. Until then the host reads Loading.
+    enum class Start { Now, WhenTold };
+
     // Without a loader there will never be a synthesiser, and no thread is started.
-    explicit SynthHost(Loader loader);
+    explicit SynthHost(Loader loader, Start start = Start::Now);
     ~SynthHost();
     SynthHost(const SynthHost&) = delete;
     SynthHost& operator=(const SynthHost&) = delete;
+
+    // Owner's thread: begins loading, if it has not begun; later calls do nothing.
+    void start();
+
+    // Leaves the calling thread only the CPU that nothing else wants. The loader thread goes
+    // there once its loader returns; a loader calls it sooner, as soon as it holds nothing that
+    // another thread might wait for.
+    static void yieldToOthers();
 
     State state() const { return state_.load(std::memory_order_acquire); }
     // Valid once state() is Ready, for as long as the host lives.
@@ -42,11 +54,14 @@ public:
     // The serial of the newest tune whose instruments are loaded.
     std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
 
-    // For tests and tools: waits until loading and every queued request are done.
+    // For tests and tools: waits until loading and every queued request are done (or the
+    // timeout has passed, as it will while a WhenTold host is still waiting for start()).
     bool waitUntilIdle(std::chrono::milliseconds timeout);
 
 private:
     void run(Loader loader);
+
+    Loader loader_; // until start() hands it to the thread
 
     std::atomic<State> state_{State::Loading};
     std::shared_ptr<SynthEngine> engine_;

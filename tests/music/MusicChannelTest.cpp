@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -175,8 +178,68 @@ TEST_F(MusicChannelTest, CommandsAndRenderingRunSideBySide)
     audio.join();
 }
 
+bool fluidSynthLoaded()
+{
+    return dlopen("libfluidsynth.so.3", RTLD_LAZY | RTLD_NOLOAD) != nullptr;
+}
+
+// The program makes its channel this way and says go once its window is on screen. Until then
+// nothing may load, yet the game's open and an early play must already work: the tune waits and
+// then starts from its beginning.
+TEST(MusicChannelStartedLater, LoadsNothingUntilToldThenPlaysWhatWasAsked)
+{
+    const std::optional<std::string> font = testSoundFont();
+    if (!font)
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    // CTest runs each test in a process of its own, where nothing has opened FluidSynth yet.
+    const bool fresh = !fluidSynthLoaded();
+    music_test::ScratchDir scratch;
+    const std::string tune = scratch.write("bgm.dat", music_test::tune(1000, 0));
+
+    sound::MusicChannel channel(font, sound::MusicChannel::Start::WhenTold);
+    ASSERT_EQ(channel.send("open " + tune + " type sequencer alias midifile", nullptr, 0), 0u);
+    ASSERT_EQ(channel.send("play midifile", nullptr, 0), 0u);
+    char reply[16] = {};
+    channel.send("status midifile mode", reply, 15);
+    EXPECT_STREQ(reply, "playing");
+    EXPECT_TRUE(channel.active()) << "the output must keep pulling while the tune waits";
+
+    std::vector<float> out(2 * 48000, 0.0f);
+    for (int at = 0; at < 48000; at += kBlock)
+        channel.render(out.data() + 2 * at, kBlock);
+    EXPECT_LT(rms(out), 1e-9);
+    EXPECT_FALSE(channel.waitUntilReady(100ms));
+    EXPECT_FALSE(channel.hasSynth());
+    if (fresh) {
+        EXPECT_FALSE(fluidSynthLoaded()) << "FluidSynth opened before the go";
+    }
+
+    channel.startLoading();
+    channel.startLoading(); // a second go changes nothing
+    ASSERT_TRUE(channel.waitUntilReady(30s));
+    ASSERT_TRUE(channel.hasSynth());
+    EXPECT_TRUE(fluidSynthLoaded());
+
+    // The whole second of the tune is still to come, however long it waited.
+    std::int64_t frames = 0;
+    double loud = 0;
+    while (frames < 3 * 48000) {
+        std::fill(out.begin(), out.begin() + 2 * kBlock, 0.0f);
+        channel.render(out.data(), kBlock);
+        frames += kBlock;
+        loud = std::max(loud, rms(std::vector<float>(out.begin(), out.begin() + 2 * kBlock)));
+        channel.send("status midifile mode", reply, 15);
+        if (std::string(reply) != "playing")
+            break;
+    }
+    EXPECT_GT(loud, 1e-3);
+    EXPECT_GE(frames, 48000);
+    EXPECT_LE(frames, 48000 + 2 * kBlock);
+}
+
 TEST(MusicChannelWithoutSoundFont, FollowsEveryRuleInSilence)
 {
+    const bool fresh = !fluidSynthLoaded();
     music_test::ScratchDir scratch;
     const std::string tune = scratch.write("bgm.dat", music_test::tune(500));
     for (const std::optional<std::string>& font :
@@ -185,6 +248,10 @@ TEST(MusicChannelWithoutSoundFont, FollowsEveryRuleInSilence)
         sound::MusicChannel channel(font);
         ASSERT_TRUE(channel.waitUntilReady(30s));
         EXPECT_FALSE(channel.hasSynth());
+        // With no font file to read there is no reason to open FluidSynth at all.
+        if (fresh && font != tune) {
+            EXPECT_FALSE(fluidSynthLoaded());
+        }
         ASSERT_EQ(channel.send("open " + tune + " type sequencer alias midifile", nullptr, 0), 0u);
         ASSERT_EQ(channel.send("play midifile", nullptr, 0), 0u);
         char reply[16] = {};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <dlfcn.h>
+
+namespace sound {
+
+// A system library opened at run time rather than linked, with its functions looked up one by
+// one into a table the caller owns. The program then starts without the library and its own
+// dependencies, and runs on without it when it is missing or too old.
+//
+// The library is never closed: one that may have started threads of its own cannot be unloaded
+// safely, and the sound code keeps it for the life of the process anyway.
+class SharedLibrary {
+public:
+    // `soname` is the file name with its major version, as the dynamic loader knows it. An
+    // empty name would give the program's own global scope, never the library that was meant.
+    explicit SharedLibrary(const char* soname)
+        : handle_(soname != nullptr && *soname != '\0' ? dlopen(soname, RTLD_NOW | RTLD_LOCAL) : nullptr)
+    {
+    }
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    // Fills `function` with the library's `name`, or null when it has none.
+    template <typename Function>
+    void bind(Function*& function, const char* name)
+    {
+        void* symbol = handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+        missing_ = missing_ || symbol == nullptr;
+        function = reinterpret_cast<Function*>(symbol);
+    }
+
+    // True when the library opened and every name bound so far was found.
+    bool complete() const { return handle_ != nullptr && !missing_; }
+
+private:
+    void* handle_;
+    bool missing_ = false;
+};
+
+} // namespace sound
