@@ -1,14 +1,12 @@
 #include "SoundSystem.h"
 
-#include "AudioEngine.h"
-
 namespace app {
 
-std::unique_ptr<sound::SoundPlatform> makeSoundSystem()
+std::unique_ptr<sound::AudioEngine> makeSoundSystem()
 {
-    // The engine opens no device and loads no SoundFont on this thread: the first frame of the
-    // window never waits for sound.
-    return sound::AudioEngine::create();
+    // The engine opens no device and loads no SoundFont on this thread, and starts neither
+    // until told: the first frame of the window never shares the machine with them.
+    return sound::AudioEngine::create(sound::MusicChannel::Start::WhenTold);
 }
 
 } // namespace app

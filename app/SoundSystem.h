@@ -1,12 +1,13 @@
 #pragma once
 
-#include "SoundPlatform.h"
+#include "AudioEngine.h"
 
 #include <memory>
 
 namespace app {
 
-// The sound devices the program plays through.
-std::unique_ptr<sound::SoundPlatform> makeSoundSystem();
+// The sound devices the program plays through. Their heavy work (the SoundFont, the sound
+// libraries) waits for startBackgroundWork(); commands sent before then are served all the same.
+std::unique_ptr<sound::AudioEngine> makeSoundSystem();
 
 } // namespace app

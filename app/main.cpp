@@ -1,4 +1,6 @@
+#include "FirstFrame.h"
 #include "Form1.h"
+#include "FormView.h"
 #include "FormWindow.h"
 #include "Fonts.h"
 #include "Multimedia32.h"
@@ -9,6 +11,8 @@
 
 #include <QApplication>
 #include <QIcon>
+
+#include <chrono>
 
 int main(int argc, char** argv)
 {
@@ -35,5 +39,8 @@ int main(int argc, char** argv)
     shell.registerWindow(form1.form(), &window);
     form1.Form_Load();
     window.showCentred();
+    // Loading the SoundFont and opening the sound libraries is a good deal of work that would
+    // otherwise compete with the first frame for the processor and the dynamic loader.
+    app::afterFirstFrame(window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
     return QApplication::exec();
 }
