@@ -58,7 +58,9 @@ run_case() {
     # dbus-launch, which writes ~/.dbus and keeps a bus daemon running until the X server ends.
     (cd "$dir/cwd" && exec env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin DISPLAY="$display" \
         HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" LANG=C.UTF-8 \
-        DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus" "${settings[@]}" "$@" \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus" \
+        ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" \
+        "${settings[@]}" "$@" \
         >"$dir/stdout" 2>"$dir/stderr") &
     game_pid=$!
 
@@ -174,7 +176,8 @@ strict_stderr=1
 
 # e) The normal case, traced: what the program and its children open, create and remove.
 trace="$work/trace.log"
-run_case traced -- strace -f -qq -o "$trace" \
+# LeakSanitizer cannot watch a process that is being traced; a sanitizer build leaves it out here.
+run_case traced ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" -- strace -f -qq -o "$trace" \
     -e trace=open,openat,openat2,creat,mkdir,mkdirat,unlink,unlinkat,rmdir,rename,renameat,renameat2,truncate,link,linkat,symlink,symlinkat,execve \
     "$program"
 if [ -s "$trace" ]; then
