@@ -94,6 +94,16 @@ bool SdlOutput::start()
     return true;
 }
 
+// Closes the device outside the lock; a wake that came in meanwhile opens it again at once.
+void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock)
+{
+    lock.unlock();
+    sdl::closeDevice(device_);
+    device_ = 0;
+    lock.lock();
+    state_.store(wakePending_ ? State::Starting : State::Closed);
+}
+
 void SdlOutput::run()
 {
     std::unique_lock lock(mutex_);
@@ -134,11 +144,7 @@ void SdlOutput::run()
             if (sdl::deviceLost(device_)) {
                 // Closed rather than failed: the next sound opens whatever device is there now.
                 // Until then effects run out in real time instead of waiting for a callback.
-                lock.unlock();
-                sdl::closeDevice(device_);
-                device_ = 0;
-                lock.lock();
-                state_.store(wakePending_ ? State::Starting : State::Closed);
+                closeDevice(lock);
                 continue;
             }
             if (idle_.load() && !mixer_.active()) {
@@ -155,11 +161,7 @@ void SdlOutput::run()
             break;
         case State::Paused:
             if (now >= closeAt_) {
-                lock.unlock();
-                sdl::closeDevice(device_);
-                device_ = 0;
-                lock.lock();
-                state_.store(wakePending_ ? State::Starting : State::Closed);
+                closeDevice(lock);
                 continue;
             }
             changed_.wait_until(lock, closeAt_);

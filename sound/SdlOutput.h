@@ -50,6 +50,7 @@ private:
     static void pull(void* self, float* out, int frames);
     void run();
     bool start();
+    void closeDevice(std::unique_lock<std::mutex>& lock);
 
     Mixer& mixer_;
     const Options options_;
