@@ -13,6 +13,8 @@
 #include <QIcon>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
@@ -42,5 +44,9 @@ int main(int argc, char** argv)
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
     app::afterFirstFrame(window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Exit ends the program at once. There is nothing to save, and a SoundFont that is still
+    // loading at idle priority must not hold the end up: on a busy machine that can take long.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
