@@ -1,6 +1,7 @@
 #include "SynthHost.h"
 
-#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <system_error>
 #include <utility>
@@ -68,8 +69,10 @@ bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
 
 void SynthHost::yieldToOthers()
 {
-    sched_param idle{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    // The lowest ordinary priority, not the idle class: an idle thread gets nothing at all while
+    // other programs keep the processors busy, and the music would never come, nor could the
+    // program end while such a thread waits for a turn to be stopped.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
 void SynthHost::run(Loader loader)

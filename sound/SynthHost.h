@@ -39,7 +39,7 @@ public:
     // Owner's thread: begins loading, if it has not begun; later calls do nothing.
     void start();
 
-    // Leaves the calling thread only the CPU that nothing else wants. The loader thread goes
+    // Leaves the calling thread the least share of the CPU an ordinary thread can have. The loader thread goes
     // there once its loader returns; a loader calls it sooner, as soon as it holds nothing that
     // another thread might wait for.
     static void yieldToOthers();
