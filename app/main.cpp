@@ -1,8 +1,8 @@
 #include "FirstFrame.h"
+#include "Fonts.h"
 #include "Form1.h"
 #include "FormView.h"
 #include "FormWindow.h"
-#include "Fonts.h"
 #include "Multimedia32.h"
 #include "OmburaVersion.h"
 #include "QtShell.h"
@@ -43,7 +43,8 @@ int main(int argc, char** argv)
     window.showCentred();
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
-    app::afterFirstFrame(window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
+    app::afterFirstFrame(
+        window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
     const int status = QApplication::exec();
     // Exit ends the program at once. There is nothing to save, and a SoundFont that is still
     // loading at idle priority must not hold the end up: on a busy machine that can take long.

@@ -119,7 +119,8 @@ int main(int argc, char** argv)
         cold.setRenderingProbe([] { return false; });
         const auto t0 = Clock::now();
         cold.play(longer, SoundFlag::Async | SoundFlag::NoDefault);
-        std::printf("effect_first_decode_ms %.2f\n", std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        std::printf("effect_first_decode_ms %.2f\n",
+                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         std::filesystem::remove(longer);
     }
 

@@ -96,7 +96,7 @@ std::vector<std::uint8_t> minuteTune()
     std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.at < b.at; });
 
     std::vector<std::uint8_t> track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, // 120 bpm
-                                       0x00, 0xC0, 107, 0x00, 0xC1, 33, 0x00, 0xC2, 48};
+                                       0x00, 0xC0, 107,  0x00, 0xC1, 33,   0x00, 0xC2, 48};
     std::uint32_t now = 0;
     for (const Event& e : events) {
         number(track, e.at - now);
@@ -124,8 +124,8 @@ std::string benchTune(int argc, char** argv)
         return built.string();
     const std::filesystem::path made = std::filesystem::temp_directory_path() / "ombura-bench-minute.mid";
     const std::vector<std::uint8_t> bytes = minuteTune();
-    std::ofstream(made, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(made, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return made.string();
 }
 
@@ -201,7 +201,8 @@ double playReference(Reference& r, const std::string& tune, std::int64_t frames)
     return cpu;
 }
 
-void quiet(int, const char*, void*) {}
+void quiet(int, const char*, void*)
+{ }
 
 } // namespace
 

@@ -8,8 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
-#include <xcb/xcb.h>
 #include <xcb/shm.h>
+#include <xcb/xcb.h>
 
 static atomic_int noted;
 
@@ -32,14 +32,14 @@ static void note(void)
     rename(tmp, path);
 }
 
-#define FORWARD(ret, name, params, args)                                     \
-    ret name params                                                          \
-    {                                                                        \
-        static ret(*real) params;                                            \
-        if (!real)                                                           \
-            real = (ret(*) params)dlsym(RTLD_NEXT, #name);                   \
-        note();                                                              \
-        return real args;                                                    \
+#define FORWARD(ret, name, params, args)                                                                               \
+    ret name params                                                                                                    \
+    {                                                                                                                  \
+        static ret(*real) params;                                                                                      \
+        if (!real)                                                                                                     \
+            real = (ret(*) params)dlsym(RTLD_NEXT, #name);                                                             \
+        note();                                                                                                        \
+        return real args;                                                                                              \
     }
 
 FORWARD(xcb_void_cookie_t, xcb_put_image,
@@ -49,14 +49,13 @@ FORWARD(xcb_void_cookie_t, xcb_put_image,
         (c, format, drawable, gc, width, height, dst_x, dst_y, left_pad, depth, data_len, data))
 
 FORWARD(xcb_void_cookie_t, xcb_shm_put_image,
-        (xcb_connection_t * c, xcb_drawable_t drawable, xcb_gcontext_t gc, uint16_t total_width,
-         uint16_t total_height, uint16_t src_x, uint16_t src_y, uint16_t src_width, uint16_t src_height,
-         int16_t dst_x, int16_t dst_y, uint8_t depth, uint8_t format, uint8_t send_event, xcb_shm_seg_t shmseg,
-         uint32_t offset),
-        (c, drawable, gc, total_width, total_height, src_x, src_y, src_width, src_height, dst_x, dst_y, depth,
-         format, send_event, shmseg, offset))
+        (xcb_connection_t * c, xcb_drawable_t drawable, xcb_gcontext_t gc, uint16_t total_width, uint16_t total_height,
+         uint16_t src_x, uint16_t src_y, uint16_t src_width, uint16_t src_height, int16_t dst_x, int16_t dst_y,
+         uint8_t depth, uint8_t format, uint8_t send_event, xcb_shm_seg_t shmseg, uint32_t offset),
+        (c, drawable, gc, total_width, total_height, src_x, src_y, src_width, src_height, dst_x, dst_y, depth, format,
+         send_event, shmseg, offset))
 
 FORWARD(xcb_void_cookie_t, xcb_copy_area,
-        (xcb_connection_t * c, xcb_drawable_t src, xcb_drawable_t dst, xcb_gcontext_t gc, int16_t src_x,
-         int16_t src_y, int16_t dst_x, int16_t dst_y, uint16_t width, uint16_t height),
+        (xcb_connection_t * c, xcb_drawable_t src, xcb_drawable_t dst, xcb_gcontext_t gc, int16_t src_x, int16_t src_y,
+         int16_t dst_x, int16_t dst_y, uint16_t width, uint16_t height),
         (c, src, dst, gc, src_x, src_y, dst_x, dst_y, width, height))

@@ -8,7 +8,10 @@ namespace game {
 using windows::Event;
 
 Form1::Form1(windows::TimerHost& timers, sound::Multimedia32& sound, windows::Shell& shell, TimeOfDay timeOfDay)
-    : timers_(timers), sound_(sound), shell_(shell), timeOfDay_(std::move(timeOfDay)),
+    : timers_(timers),
+      sound_(sound),
+      shell_(shell),
+      timeOfDay_(std::move(timeOfDay)),
       form_(windows::form1Layout(), &timers)
 {
     assets::applyPictures(form_);

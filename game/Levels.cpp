@@ -9,7 +9,7 @@ namespace {
 struct LevelStep {
     std::int16_t score;
     std::int16_t level; // 0 leaves the level as it is
-    int rollInterval;   // ms between intruder rolls
+    int rollInterval; // ms between intruder rolls
     std::string_view stage;
     bool changeCostume;
 };

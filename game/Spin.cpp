@@ -31,8 +31,7 @@ void Form1::Image3_MouseDown()
 }
 
 void Form1::Image4_Click()
-{
-}
+{ }
 
 void Form1::Timer1_Timer()
 {

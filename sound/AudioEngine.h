@@ -16,7 +16,7 @@ class AudioEngine : public SoundPlatform {
 public:
     enum class Output {
         Device, // the SDL audio device, opened on the first sound
-        None,   // nobody pulls the mixer but the caller (tests, offline rendering)
+        None, // nobody pulls the mixer but the caller (tests, offline rendering)
     };
 
     // With MusicChannel::Start::WhenTold nothing heavy happens until startBackgroundWork():

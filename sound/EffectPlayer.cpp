@@ -38,8 +38,8 @@ std::shared_ptr<const Waveform> EffectPlayer::defaultSound()
             const double attack = std::min(1.0, t / 0.004);
             const double release = std::min(1.0, static_cast<double>(frames - i) / (kOutputRate * 0.01));
             const double envelope = attack * release * std::exp(-t * 14.0);
-            const double tone = std::sin(2 * std::numbers::pi * pitch * t) +
-                                0.3 * std::sin(2 * std::numbers::pi * pitch * 2 * t);
+            const double tone =
+                std::sin(2 * std::numbers::pi * pitch * t) + 0.3 * std::sin(2 * std::numbers::pi * pitch * 2 * t);
             const auto v = static_cast<float>(0.45 * envelope * tone);
             w.samples[static_cast<std::size_t>(i) * 2] = v;
             w.samples[static_cast<std::size_t>(i) * 2 + 1] = v;
@@ -135,9 +135,9 @@ void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point start
     std::unique_lock lock(mutex_);
     while (request_ == request && sounding_.load()) {
         const auto now = Clock::now();
-        const auto deadline = startedAt + lengthOf(frames) +
-                              (renderingNow() ? std::chrono::duration_cast<Clock::duration>(kRenderGrace)
-                                              : Clock::duration::zero());
+        const auto deadline =
+            startedAt + lengthOf(frames) +
+            (renderingNow() ? std::chrono::duration_cast<Clock::duration>(kRenderGrace) : Clock::duration::zero());
         if (now >= deadline) {
             // Nobody rendered it in time (no device, or a stalled one): the sound is over.
             sounding_.store(false);

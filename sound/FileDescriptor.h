@@ -7,7 +7,7 @@ namespace sound {
 // Owns an open file descriptor and closes it on every way out.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd) : fd_(fd) { }
     ~FileDescriptor()
     {
         if (fd_ >= 0)

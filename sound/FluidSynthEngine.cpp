@@ -18,32 +18,32 @@ constexpr int kScratchFrames = 512;
 
 // Every FluidSynth function the engine calls. The header gives their types; the library itself
 // is opened only when the first synthesiser is made.
-#define OMBURA_FLUID_FUNCTIONS(X) \
-    X(new_fluid_settings) \
-    X(delete_fluid_settings) \
-    X(fluid_settings_setint) \
-    X(fluid_settings_setnum) \
-    X(fluid_set_log_function) \
-    X(new_fluid_synth) \
-    X(delete_fluid_synth) \
-    X(fluid_synth_sfload) \
-    X(fluid_synth_get_sfont_by_id) \
-    X(fluid_sfont_get_preset) \
-    X(fluid_synth_pin_preset) \
-    X(fluid_synth_unpin_preset) \
-    X(fluid_synth_noteoff) \
-    X(fluid_synth_noteon) \
-    X(fluid_synth_key_pressure) \
-    X(fluid_synth_cc) \
-    X(fluid_synth_program_change) \
-    X(fluid_synth_channel_pressure) \
-    X(fluid_synth_pitch_bend) \
-    X(fluid_synth_sysex) \
-    X(fluid_synth_all_sounds_off) \
-    X(fluid_synth_all_notes_off) \
-    X(fluid_synth_system_reset) \
-    X(fluid_synth_get_active_voice_count) \
-    X(fluid_synth_get_internal_bufsize) \
+#define OMBURA_FLUID_FUNCTIONS(X)                                                                                      \
+    X(new_fluid_settings)                                                                                              \
+    X(delete_fluid_settings)                                                                                           \
+    X(fluid_settings_setint)                                                                                           \
+    X(fluid_settings_setnum)                                                                                           \
+    X(fluid_set_log_function)                                                                                          \
+    X(new_fluid_synth)                                                                                                 \
+    X(delete_fluid_synth)                                                                                              \
+    X(fluid_synth_sfload)                                                                                              \
+    X(fluid_synth_get_sfont_by_id)                                                                                     \
+    X(fluid_sfont_get_preset)                                                                                          \
+    X(fluid_synth_pin_preset)                                                                                          \
+    X(fluid_synth_unpin_preset)                                                                                        \
+    X(fluid_synth_noteoff)                                                                                             \
+    X(fluid_synth_noteon)                                                                                              \
+    X(fluid_synth_key_pressure)                                                                                        \
+    X(fluid_synth_cc)                                                                                                  \
+    X(fluid_synth_program_change)                                                                                      \
+    X(fluid_synth_channel_pressure)                                                                                    \
+    X(fluid_synth_pitch_bend)                                                                                          \
+    X(fluid_synth_sysex)                                                                                               \
+    X(fluid_synth_all_sounds_off)                                                                                      \
+    X(fluid_synth_all_notes_off)                                                                                       \
+    X(fluid_synth_system_reset)                                                                                        \
+    X(fluid_synth_get_active_voice_count)                                                                              \
+    X(fluid_synth_get_internal_bufsize)                                                                                \
     X(fluid_synth_write_float)
 
 struct Fluid {
@@ -52,7 +52,8 @@ struct Fluid {
 #undef OMBURA_FLUID_SLOT
 };
 
-void ignoreLog(int, const char*, void*) {}
+void ignoreLog(int, const char*, void*)
+{ }
 
 // Opening FluidSynth drags in a long chain of its own dependencies (sound servers, sample file
 // readers) and runs their constructors: about half of what a bare Qt window costs to start.
@@ -153,7 +154,7 @@ public:
         if (size == 0 || size > 0xFFFF)
             return;
         fl_.fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
-                          nullptr, 0);
+                              nullptr, 0);
     }
 
     void soundOff() override
@@ -218,8 +219,7 @@ public:
 private:
     FluidSynthEngine(const Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth, int font)
         : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth), font_(font)
-    {
-    }
+    { }
 
     bool exists(int bank, int program) const
     {
@@ -244,7 +244,8 @@ private:
     // sound from before a silencing call is still waiting in it. Take it and throw it away.
     void dropBufferedFrames()
     {
-        const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
+        const std::uint64_t block =
+            static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
         const int waiting = static_cast<int>((block - rendered_ % block) % block);
         if (waiting > 0 && waiting <= kScratchFrames) {
             fl_.fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);

@@ -31,7 +31,8 @@ MciError dispatch(MciDevice& device, const MciCommand& command, std::string& ans
 
 } // namespace
 
-MciInterpreter::MciInterpreter(DeviceFactory factory) : factory_(std::move(factory)) {}
+MciInterpreter::MciInterpreter(DeviceFactory factory) : factory_(std::move(factory))
+{ }
 
 bool MciInterpreter::isOpen(std::string_view alias) const
 {

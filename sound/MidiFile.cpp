@@ -56,8 +56,7 @@ class TrackReader {
 public:
     TrackReader(Bytes track, std::vector<RawEvent>& events, MidiSequence& sequence)
         : data_(track), events_(events), sequence_(sequence)
-    {
-    }
+    { }
 
     bool read()
     {

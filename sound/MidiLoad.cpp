@@ -21,7 +21,7 @@ MidiLoad loadMidiFile(const std::string& path)
         result.error = MidiLoadError::NotFound;
         return result;
     }
-    struct stat info {};
+    struct stat info { };
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::uint64_t>(info.st_size) > kMaxMidiFileBytes) {
         result.error = MidiLoadError::Invalid;

@@ -12,7 +12,7 @@ namespace sound {
 // data file only makes the game quieter.
 class Multimedia32 {
 public:
-    explicit Multimedia32(SoundPlatform& platform) : platform_(platform) {}
+    explicit Multimedia32(SoundPlatform& platform) : platform_(platform) { }
 
     void OpenMusic(const std::string& path);
     void CloseMusic();

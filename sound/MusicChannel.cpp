@@ -29,22 +29,21 @@ bool readyToLoad(std::span<const std::string_view> places)
 
 MusicChannel::MusicChannel(Start start)
     : MusicChannel(SynthHost::Loader([]() -> std::shared_ptr<SynthEngine> {
-          if (!readyToLoad(defaultSoundFontPlaces()))
-              return nullptr;
-          // A font that is there but will not load (broken, or a dangling choice of the
-          // system's) gives way to the next one.
-          for (std::string_view place : defaultSoundFontPlaces()) {
-              const std::optional<std::string> path = findSoundFont(std::span(&place, 1));
-              if (!path)
-                  continue;
-              if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(*path))
-                  return engine;
-          }
-          return nullptr;
-      }),
-      start)
-{
-}
+                       if (!readyToLoad(defaultSoundFontPlaces()))
+                           return nullptr;
+                       // A font that is there but will not load (broken, or a dangling choice of the
+                       // system's) gives way to the next one.
+                       for (std::string_view place : defaultSoundFontPlaces()) {
+                           const std::optional<std::string> path = findSoundFont(std::span(&place, 1));
+                           if (!path)
+                               continue;
+                           if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(*path))
+                               return engine;
+                       }
+                       return nullptr;
+                   }),
+                   start)
+{ }
 
 MusicChannel::MusicChannel(std::optional<std::string> soundFontPath, Start start)
     : MusicChannel(soundFontPath ? SynthHost::Loader([path = *soundFontPath]() -> std::shared_ptr<SynthEngine> {
@@ -55,8 +54,7 @@ MusicChannel::MusicChannel(std::optional<std::string> soundFontPath, Start start
                    })
                                  : SynthHost::Loader(),
                    start)
-{
-}
+{ }
 
 MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
     : host_(std::move(loader), start),
@@ -72,8 +70,7 @@ MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
           }
           return std::make_unique<SequencerDevice>(sequencer_, host_, sequencerClaimed_);
       })
-{
-}
+{ }
 
 MusicChannel::~MusicChannel() = default;
 

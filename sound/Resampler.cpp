@@ -10,7 +10,7 @@ namespace sound {
 
 namespace {
 
-constexpr int kTableSteps = 512;        // kernel table entries per input sample
+constexpr int kTableSteps = 512; // kernel table entries per input sample
 constexpr double kZeroCrossings = 16.0; // on each side of the kernel's centre
 constexpr double kKaiserBeta = 8.0;
 // The filter starts to fall a little below the lower Nyquist frequency, so that what lies

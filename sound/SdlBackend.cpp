@@ -17,17 +17,17 @@ namespace {
 
 // Every SDL function this file calls. The header gives their types; the library itself is
 // opened on first use.
-#define OMBURA_SDL_FUNCTIONS(X) \
-    X(SDL_SetHint) \
-    X(SDL_RWFromConstMem) \
-    X(SDL_LoadWAV_RW) \
-    X(SDL_FreeWAV) \
-    X(SDL_InitSubSystem) \
-    X(SDL_QuitSubSystem) \
-    X(SDL_OpenAudioDevice) \
-    X(SDL_PauseAudioDevice) \
-    X(SDL_GetAudioDeviceStatus) \
-    X(SDL_CloseAudioDevice) \
+#define OMBURA_SDL_FUNCTIONS(X)                                                                                        \
+    X(SDL_SetHint)                                                                                                     \
+    X(SDL_RWFromConstMem)                                                                                              \
+    X(SDL_LoadWAV_RW)                                                                                                  \
+    X(SDL_FreeWAV)                                                                                                     \
+    X(SDL_InitSubSystem)                                                                                               \
+    X(SDL_QuitSubSystem)                                                                                               \
+    X(SDL_OpenAudioDevice)                                                                                             \
+    X(SDL_PauseAudioDevice)                                                                                            \
+    X(SDL_GetAudioDeviceStatus)                                                                                        \
+    X(SDL_CloseAudioDevice)                                                                                            \
     X(SDL_TLSCleanup)
 
 struct Sdl {
@@ -65,7 +65,8 @@ const Sdl* sdl()
     return loaded;
 }
 
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...)
+{ }
 
 // On a machine without a sound card SDL's ALSA backend makes libasound print a dozen lines to
 // stderr at every attempt. The game keeps no log and says nothing on a terminal, so its error

@@ -12,10 +12,8 @@ constexpr std::chrono::milliseconds kIdlePoll{100};
 
 } // namespace
 
-SdlOutput::SdlOutput(Mixer& mixer, Options options)
-    : mixer_(mixer), options_(options), thread_([this] { run(); })
-{
-}
+SdlOutput::SdlOutput(Mixer& mixer, Options options) : mixer_(mixer), options_(options), thread_([this] { run(); })
+{ }
 
 SdlOutput::~SdlOutput()
 {

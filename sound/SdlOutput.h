@@ -29,7 +29,7 @@ public:
     enum class State { Closed, Starting, Running, Paused, Failed };
 
     SdlOutput(Mixer& mixer, Options options);
-    explicit SdlOutput(Mixer& mixer) : SdlOutput(mixer, Options{}) {}
+    explicit SdlOutput(Mixer& mixer) : SdlOutput(mixer, Options{}) { }
     ~SdlOutput();
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;

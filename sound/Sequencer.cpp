@@ -5,7 +5,8 @@
 
 namespace sound {
 
-Sequencer::Sequencer(SynthHost& host) : host_(host) {}
+Sequencer::Sequencer(SynthHost& host) : host_(host)
+{ }
 
 void Sequencer::setPlaying(bool on)
 {

@@ -16,8 +16,7 @@ public:
     // empty name would give the program's own global scope, never the library that was meant.
     explicit SharedLibrary(const char* soname)
         : handle_(soname != nullptr && *soname != '\0' ? dlopen(soname, RTLD_NOW | RTLD_LOCAL) : nullptr)
-    {
-    }
+    { }
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 

@@ -15,7 +15,7 @@ namespace sound {
 // again. Files that failed are remembered too, so a broken file is not re-read on every press.
 class WavCache {
 public:
-    explicit WavCache(std::size_t capacity = 16) : capacity_(capacity) {}
+    explicit WavCache(std::size_t capacity = 16) : capacity_(capacity) { }
 
     // The decoded sound, or null when the file cannot be played.
     std::shared_ptr<const Waveform> load(const std::string& path);

@@ -136,7 +136,7 @@ WavResult loadWavFile(const std::string& path, FileStamp* stamp)
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0)
         return failure(errno == ENOENT || errno == ENOTDIR ? WavError::NotFound : WavError::Unreadable);
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd.get(), &st) != 0)
         return failure(WavError::Unreadable);
     if (!S_ISREG(st.st_mode))
@@ -166,7 +166,7 @@ WavResult loadWavFile(const std::string& path, FileStamp* stamp)
 
 std::optional<FileStamp> stampOf(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     return stampFrom(st);

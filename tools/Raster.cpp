@@ -8,8 +8,7 @@ namespace raster {
 
 Canvas::Canvas(int width, int height, Rgb fill)
     : w_(width), h_(height), px_(std::size_t(width) * std::size_t(height), fill)
-{
-}
+{ }
 
 void Canvas::set(int x, int y, Rgb c)
 {

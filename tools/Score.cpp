@@ -109,8 +109,8 @@ std::optional<Written> parseNote(std::string_view s, bool percussion, std::strin
 
 struct Block {
     std::vector<std::vector<Written>> bars; // per voice, each bar's notes flattened
-    std::vector<int> barCount;              // per voice
-    int bars_ = -1;                         // bars in the block, from the first voice line
+    std::vector<int> barCount; // per voice
+    int bars_ = -1; // bars in the block, from the first voice line
 };
 
 } // namespace

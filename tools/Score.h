@@ -21,7 +21,7 @@ struct Voice {
 
 struct Note {
     int voice = 0;
-    int start = 0;  // ticks
+    int start = 0; // ticks
     int length = 0; // ticks the note sounds for, gate applied
     int key = 0;
     int velocity = 0;

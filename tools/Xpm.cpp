@@ -70,8 +70,8 @@ std::optional<Rgba> colour(std::string_view s)
     if (s.size() == 6)
         return Rgba{std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v), 255};
     if (s.size() == 3)
-        return Rgba{std::uint8_t(((v >> 8) & 15) * 17), std::uint8_t(((v >> 4) & 15) * 17),
-                    std::uint8_t((v & 15) * 17), 255};
+        return Rgba{std::uint8_t(((v >> 8) & 15) * 17), std::uint8_t(((v >> 4) & 15) * 17), std::uint8_t((v & 15) * 17),
+                    255};
     return std::nullopt;
 }
 

@@ -93,7 +93,8 @@ Bytes toMidi(const score::Score& sc)
         ++log2Unit;
     conductor.meta(0, 0x58, {std::uint8_t(sc.beats), std::uint8_t(log2Unit), 24, 8});
     const std::uint32_t usPerQuarter = std::uint32_t(60'000'000 / sc.tempo);
-    conductor.meta(0, 0x51, {std::uint8_t(usPerQuarter >> 16), std::uint8_t(usPerQuarter >> 8), std::uint8_t(usPerQuarter)});
+    conductor.meta(0, 0x51,
+                   {std::uint8_t(usPerQuarter >> 16), std::uint8_t(usPerQuarter >> 8), std::uint8_t(usPerQuarter)});
 
     for (std::size_t i = 0; i < sc.voices.size(); ++i) {
         const score::Voice& v = sc.voices[i];

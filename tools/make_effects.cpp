@@ -44,7 +44,7 @@ double cosine(double x)
 
 class Noise {
 public:
-    explicit Noise(std::uint32_t seed) : state_(seed) {}
+    explicit Noise(std::uint32_t seed) : state_(seed) { }
     double next()
     {
         state_ = state_ * 1664525u + 1013904223u;

@@ -29,10 +29,10 @@ constexpr double kVx = 215, kVy = -70;
 constexpr double kEye = 11.5;
 constexpr double kFocal = 245;
 
-constexpr double kBackZ = 18.8;  // the back wall
-constexpr double kLeftX = -7.9;  // the left wall
+constexpr double kBackZ = 18.8; // the back wall
+constexpr double kLeftX = -7.9; // the left wall
 constexpr double kFarRight = 40; // well past the right edge of the picture
-constexpr double kNearZ = 6.0;   // in front of the bottom edge
+constexpr double kNearZ = 6.0; // in front of the bottom edge
 constexpr double kWallTop = 7.3; // above the picture along the back wall
 
 // Heights on the walls: the door lintel's top edge sits exactly at y = 48 on
@@ -196,8 +196,7 @@ void drawWalls(Canvas& c)
         backWallRect(c, x0 + 0.1, x1 - 0.1, kLintelHigh + 0.35, kBeamLow - 0.35, colour::paper);
         for (int i = 1; i < 8; ++i) {
             const double x = x0 + 0.1 + (x1 - x0 - 0.2) * i / 8;
-            c.line(project({x, kLintelHigh + 0.35, kBackZ}), project({x, kBeamLow - 0.35, kBackZ}), 1,
-                   colour::lattice);
+            c.line(project({x, kLintelHigh + 0.35, kBackZ}), project({x, kBeamLow - 0.35, kBackZ}), 1, colour::lattice);
         }
         c.line(project({x0 + 0.1, (kLintelHigh + kBeamLow) / 2, kBackZ}),
                project({x1 - 0.1, (kLintelHigh + kBeamLow) / 2, kBackZ}), 1, colour::lattice);
@@ -213,8 +212,8 @@ void drawWalls(Canvas& c)
     // corridor.
     constexpr double doorNear = 8.4, doorFar = 10.75;
     const double corridorX = kLeftX - 1.6;
-    quad(c, {kLeftX, 0, doorNear}, {kLeftX, 0, doorFar}, {kLeftX, kCutLow, doorFar},
-         {kLeftX, kCutLow, doorNear}, colour::corridorWall);
+    quad(c, {kLeftX, 0, doorNear}, {kLeftX, 0, doorFar}, {kLeftX, kCutLow, doorFar}, {kLeftX, kCutLow, doorNear},
+         colour::corridorWall);
     quad(c, {kLeftX, 0, doorNear - 3}, {kLeftX, 0, doorFar}, {corridorX, 0, doorFar}, {corridorX, 0, doorNear - 3},
          colour::corridorFloor);
     for (double x = kLeftX - 0.35; x > corridorX; x -= 0.35)
@@ -237,7 +236,6 @@ void drawWalls(Canvas& c)
     quad(c, {kLeftX, 0, kBackZ}, {kLeftX + 0.3, 0, kBackZ}, {kLeftX + 0.3, kWallTop, kBackZ},
          {kLeftX, kWallTop, kBackZ}, colour::beam);
     c.line(project({kLeftX + 0.3, 0, kBackZ}), project({kLeftX + 0.3, kWallTop, kBackZ}), 1, colour::outline);
-
 }
 
 void drawFloor(Canvas& c)

@@ -12,7 +12,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils appstream
   at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format ccache
   strace time python3 libxcb-shm0-dev libxcb1-dev
 )
 

@@ -5,10 +5,14 @@
 namespace windows {
 
 Element::Element(Form& owner, const ElementLayout& layout)
-    : owner_(owner), layout_(layout), name_(layout.name), bounds_(layout.bounds), visible_(layout.visible),
-      enabled_(layout.enabled), caption_(layout.caption)
-{
-}
+    : owner_(owner),
+      layout_(layout),
+      name_(layout.name),
+      bounds_(layout.bounds),
+      visible_(layout.visible),
+      enabled_(layout.enabled),
+      caption_(layout.caption)
+{ }
 
 void Element::setVisible(bool visible)
 {

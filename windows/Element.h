@@ -33,7 +33,7 @@ struct ElementLayout {
     bool autoSize = false;
     BackStyle backStyle = BackStyle::Opaque;
     bool stretch = false; // pictures: scale the picture to the element instead of taking its size
-    bool border = false;  // pictures: a single border line around the element
+    bool border = false; // pictures: a single border line around the element
 };
 
 // One positioned element of a form. Setters tell the owning form that something visible changed.

@@ -49,8 +49,7 @@ Form::~Form()
 
 Element* Form::find(std::string_view name)
 {
-    auto it = std::find_if(elements_.begin(), elements_.end(),
-                           [&](const Element& e) { return e.name() == name; });
+    auto it = std::find_if(elements_.begin(), elements_.end(), [&](const Element& e) { return e.name() == name; });
     return it == elements_.end() ? nullptr : &*it;
 }
 
@@ -68,8 +67,7 @@ const Element& Form::element(std::string_view name) const
 
 Timer& Form::timer(std::string_view name)
 {
-    auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [&](const Timer& t) { return t.name() == name; });
+    auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.name() == name; });
     assert(it != timers_.end() && "no timer of that name in the layout");
     return *it;
 }

@@ -22,10 +22,7 @@ struct Rect {
     int width = 0;
     int height = 0;
 
-    bool contains(Point p) const
-    {
-        return p.x >= left && p.y >= top && p.x < left + width && p.y < top + height;
-    }
+    bool contains(Point p) const { return p.x >= left && p.y >= top && p.x < left + width && p.y < top + height; }
     bool operator==(const Rect&) const = default;
 };
 

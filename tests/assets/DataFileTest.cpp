@@ -81,7 +81,7 @@ struct EffectCase {
     double maxSeconds;
 };
 
-class Effects : public ::testing::TestWithParam<EffectCase> {};
+class Effects : public ::testing::TestWithParam<EffectCase> { };
 
 TEST_P(Effects, IsShortMonoSixteenBitPcmPeakingAtMinusOneDecibel)
 {
@@ -146,7 +146,7 @@ struct Midi {
     int notes = 0;
     int unmatched = 0;
     std::map<int, int> programs; // channel -> program
-    std::vector<int> finalKeys;  // pitched keys released at the very end
+    std::vector<int> finalKeys; // pitched keys released at the very end
 };
 
 int readVarLen(const std::vector<std::uint8_t>& b, std::size_t& p)

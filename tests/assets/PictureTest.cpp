@@ -188,9 +188,8 @@ TEST(PictureBindings, SharedPicturesAreTheSameResource)
     assets::applyPictures(f.form1);
     // The stores and the elements they fill must show identical pictures.
     const std::pair<const char*, const char*> same[] = {
-        {"Image3", "Image9"},  {"Image4", "Image20"}, {"Image5", "Image24"},
-        {"Image7", "Image22"}, {"Image6", "Image21"}, {"Image8", "Image23"},
-        {"Image2", "Image12"}, {"Image2", "Image13"},
+        {"Image3", "Image9"},  {"Image4", "Image20"}, {"Image5", "Image24"}, {"Image7", "Image22"},
+        {"Image6", "Image21"}, {"Image8", "Image23"}, {"Image2", "Image12"}, {"Image2", "Image13"},
     };
     for (const auto& [a, b] : same)
         EXPECT_EQ(f.form1.element(a).picture(), f.form1.element(b).picture()) << a << " " << b;

@@ -79,12 +79,12 @@ TEST(XpmReader, RefusesBrokenPixelMaps)
     const char* cases[] = {
         "",
         "\"2 1 1\"",
-        "\"2 1 1 1\",\". c None\",\"..\"",          // fine, checked below
-        "\"2 1 1 1\",\". c None\",\".\"",           // short row
-        "\"2 1 1 1\",\". c None\",\".x\"",          // undefined colour
-        "\"2 1 1 1\",\". c red\",\"..\"",           // named colours are not ours
-        "\"2 2 1 1\",\". c #000000\",\"..\"",       // missing row
-        "\"0 1 1 1\",\". c #000000\",\"\"",         // no width
+        "\"2 1 1 1\",\". c None\",\"..\"", // fine, checked below
+        "\"2 1 1 1\",\". c None\",\".\"", // short row
+        "\"2 1 1 1\",\". c None\",\".x\"", // undefined colour
+        "\"2 1 1 1\",\". c red\",\"..\"", // named colours are not ours
+        "\"2 2 1 1\",\". c #000000\",\"..\"", // missing row
+        "\"0 1 1 1\",\". c #000000\",\"\"", // no width
         "\"2 1 1 3\",\"... c #000000\",\"......\"", // three characters a pixel
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -116,7 +116,7 @@ QByteArray inflate(const std::vector<std::uint8_t>& z, std::size_t size)
 TEST(PngDeflate, RoundTripsThroughZlib)
 {
     std::vector<std::vector<std::uint8_t>> inputs;
-    inputs.emplace_back();                                   // nothing at all
+    inputs.emplace_back(); // nothing at all
     inputs.emplace_back(std::vector<std::uint8_t>(100000, 7)); // runs far longer than a match
     std::vector<std::uint8_t> mixed;
     std::uint32_t x = 1;

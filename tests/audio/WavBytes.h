@@ -43,7 +43,8 @@ inline Bytes riff(const std::vector<Chunk>& chunks, std::int64_t riffSize = -1)
     putTag(b, "WAVE");
     for (const auto& c : chunks) {
         putTag(b, c.tag);
-        put32(b, static_cast<std::uint32_t>(c.declaredSize >= 0 ? c.declaredSize : static_cast<std::int64_t>(c.body.size())));
+        put32(b, static_cast<std::uint32_t>(c.declaredSize >= 0 ? c.declaredSize
+                                                                : static_cast<std::int64_t>(c.body.size())));
         b.insert(b.end(), c.body.begin(), c.body.end());
         if (c.body.size() % 2 == 1)
             b.push_back(0);
@@ -60,8 +61,8 @@ struct Fmt {
     std::uint32_t rate = 48000;
     std::uint16_t bits = 16;
     std::int32_t blockAlign = -1; // -1: channels * bits / 8
-    std::int64_t byteRate = -1;   // -1: rate * blockAlign
-    Bytes extra{};                // cbSize and what follows, if any
+    std::int64_t byteRate = -1; // -1: rate * blockAlign
+    Bytes extra{}; // cbSize and what follows, if any
 };
 
 inline Bytes fmtBody(const Fmt& f)

@@ -15,8 +15,8 @@ using namespace wavtest;
 namespace {
 
 constexpr std::uint32_t kGameFlags = SoundFlag::Async | SoundFlag::NoDefault | SoundFlag::NoStop; // 19
-constexpr std::uint32_t kLoopFlags = kGameFlags | static_cast<std::uint32_t>(SoundFlag::Loop);      // 27
-constexpr std::uint32_t kInterrupt = SoundFlag::Async | SoundFlag::NoDefault;                       // 3
+constexpr std::uint32_t kLoopFlags = kGameFlags | static_cast<std::uint32_t>(SoundFlag::Loop); // 27
+constexpr std::uint32_t kInterrupt = SoundFlag::Async | SoundFlag::NoDefault; // 3
 constexpr std::uint32_t kSync = 0;
 
 // Two effects of known length and level at the output rate, so that every rendered frame can
@@ -195,7 +195,7 @@ namespace {
 
 class ConstantSource : public AudioSource {
 public:
-    explicit ConstantSource(float v) : value(v) {}
+    explicit ConstantSource(float v) : value(v) { }
     void render(float* out, int frames) override
     {
         for (int i = 0; i < frames * 2; ++i)

@@ -53,8 +53,8 @@ protected:
     {
         SdlOutput::Options options;
         options.closeAfter = 1000ms;
-        return std::make_unique<AudioEngine>(AudioEngine::Output::Device,
-                                             std::make_unique<MusicChannel>(std::nullopt), options);
+        return std::make_unique<AudioEngine>(AudioEngine::Output::Device, std::make_unique<MusicChannel>(std::nullopt),
+                                             options);
     }
 
     OddTempDir dir;
@@ -90,8 +90,7 @@ TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
     EXPECT_EQ(output.openAttempts(), 0);
 
     EXPECT_TRUE(engine->sndPlaySound(spin, 19));
-    ASSERT_TRUE(eventually([&] { return !engine->effects().active(); }))
-        << "the effect ends, rendered or timed out";
+    ASSERT_TRUE(eventually([&] { return !engine->effects().active(); })) << "the effect ends, rendered or timed out";
 
     switch (expectation()) {
     case Expect::Device:

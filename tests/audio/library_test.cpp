@@ -40,7 +40,8 @@ TEST(SharedLibrary, CompleteOnlyWhenTheLibraryAndEveryFunctionAreThere)
         // A function that is there is found even when another is not; what is missing is null.
         const bool opened = std::string(c.soname) == "libm.so.6";
         for (std::size_t i = 0; i < c.names.size(); ++i)
-            EXPECT_EQ(slots[i] != nullptr, opened && std::string(c.names[i]) != "ombura_no_such_function") << c.names[i];
+            EXPECT_EQ(slots[i] != nullptr, opened && std::string(c.names[i]) != "ombura_no_such_function")
+                << c.names[i];
     }
 }
 

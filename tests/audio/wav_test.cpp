@@ -93,8 +93,8 @@ Bytes msAdpcmWav(std::int16_t level, std::uint16_t blockAlign)
         put16(f.extra, static_cast<std::uint16_t>(c[1]));
     }
     Bytes data;
-    data.push_back(0);              // coefficient pair
-    put16(data, 16);                // delta
+    data.push_back(0); // coefficient pair
+    put16(data, 16); // delta
     put16(data, static_cast<std::uint16_t>(level)); // sample 1
     put16(data, static_cast<std::uint16_t>(level)); // sample 2
     data.resize(blockAlign, 0);
@@ -107,9 +107,9 @@ Bytes extensiblePcm16Stereo(const Bytes& data)
 {
     Fmt f{.tag = 0xFFFE, .channels = 2, .rate = 48000, .bits = 16};
     put16(f.extra, 22);
-    put16(f.extra, 16);         // valid bits
-    put32(f.extra, 0x3);        // front left, front right
-    put16(f.extra, 0x0001);     // subformat PCM...
+    put16(f.extra, 16); // valid bits
+    put32(f.extra, 0x3); // front left, front right
+    put16(f.extra, 0x0001); // subformat PCM...
     for (int v : {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
         f.extra.push_back(static_cast<std::uint8_t>(v));
     return wav(f, data);
@@ -130,21 +130,38 @@ std::vector<FormatCase> formatCases()
     const float al = static_cast<float>(aLawToLinear(0xAA)) / 32768.0f;
     const float alNeg = static_cast<float>(aLawToLinear(0x2A)) / 32768.0f;
     return {
-        {"pcm8 mono", wav(Fmt{.bits = 8}, bytesOf({128, 255, 0, 192})), 4,
+        {"pcm8 mono",
+         wav(Fmt{.bits = 8}, bytesOf({128, 255, 0, 192})),
+         4,
          {{0.f, 0.f}, {127 / 128.f, 127 / 128.f}, {-1.f, -1.f}, {.5f, .5f}}},
-        {"pcm16 stereo", wav(Fmt{.channels = 2}, pcm16({0, 16384, -32768, 32767})), 2,
+        {"pcm16 stereo",
+         wav(Fmt{.channels = 2}, pcm16({0, 16384, -32768, 32767})),
+         2,
          {{0.f, .5f}, {-1.f, 32767 / 32768.f}}},
-        {"pcm24 mono", wav(Fmt{.bits = 24}, bytesOf({0x00, 0x00, 0x40, 0x00, 0x00, 0xC0})), 2,
+        {"pcm24 mono",
+         wav(Fmt{.bits = 24}, bytesOf({0x00, 0x00, 0x40, 0x00, 0x00, 0xC0})),
+         2,
          {{.5f, .5f}, {-.5f, -.5f}}},
         {"pcm32 mono", wav(Fmt{.bits = 32}, bytesOf({0, 0, 0, 0x40, 0, 0, 0, 0xE0})), 2, {{.5f, .5f}, {-.25f, -.25f}}},
-        {"float32 stereo, NaN and overrange tamed", wav(Fmt{.tag = 3, .channels = 2, .bits = 32}, floats({.25f, -.75f, NAN, 2.f})),
-         2, {{.25f, -.75f}, {0.f, 1.f}}},
-        {"mu-law mono", wav(Fmt{.tag = 7, .bits = 8}, bytesOf({0xFF, 0x80, 0x1F})), 3, {{0.f, 0.f}, {mu, mu}, {muNeg, muNeg}}},
+        {"float32 stereo, NaN and overrange tamed",
+         wav(Fmt{.tag = 3, .channels = 2, .bits = 32}, floats({.25f, -.75f, NAN, 2.f})),
+         2,
+         {{.25f, -.75f}, {0.f, 1.f}}},
+        {"mu-law mono",
+         wav(Fmt{.tag = 7, .bits = 8}, bytesOf({0xFF, 0x80, 0x1F})),
+         3,
+         {{0.f, 0.f}, {mu, mu}, {muNeg, muNeg}}},
         {"a-law mono", wav(Fmt{.tag = 6, .bits = 8}, bytesOf({0xAA, 0x2A})), 2, {{al, al}, {alNeg, alNeg}}},
         {"extensible pcm16 stereo", extensiblePcm16Stereo(pcm16({8192, -8192})), 1, {{.25f, -.25f}}},
         {"four channels fold to two", wav(Fmt{.channels = 4}, pcm16({8192, 0, 0, 16384})), 1, {{.125f, .25f}}},
-        {"ima adpcm mono", imaAdpcmWav(1000, 256, 2), 2 * 505, {{1000 / 32768.f, 1000 / 32768.f}, {1000 / 32768.f, 1000 / 32768.f}}},
-        {"ms adpcm mono", msAdpcmWav(2000, 256), 500, {{2000 / 32768.f, 2000 / 32768.f}, {2000 / 32768.f, 2000 / 32768.f}}},
+        {"ima adpcm mono",
+         imaAdpcmWav(1000, 256, 2),
+         2 * 505,
+         {{1000 / 32768.f, 1000 / 32768.f}, {1000 / 32768.f, 1000 / 32768.f}}},
+        {"ms adpcm mono",
+         msAdpcmWav(2000, 256),
+         500,
+         {{2000 / 32768.f, 2000 / 32768.f}, {2000 / 32768.f, 2000 / 32768.f}}},
     };
 }
 
@@ -175,7 +192,8 @@ TEST(WavDecoder, ConvertsRatesToExactLengthWithoutLosingTheTail)
         for (std::size_t n : {1u, 2u, 3u, 101u, 9600u, 12345u, 22050u}) {
             std::vector<std::int16_t> samples(n);
             for (std::size_t i = 0; i < n; ++i)
-                samples[i] = static_cast<std::int16_t>(16000 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate));
+                samples[i] = static_cast<std::int16_t>(
+                    16000 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate));
             const auto result = decodeWav(wav(Fmt{.rate = rate}, pcm16(samples)));
             ASSERT_TRUE(result.sound) << rate << " " << n;
             const auto expected = static_cast<std::size_t>(std::llround(static_cast<double>(n) * 48000.0 / rate));
@@ -193,14 +211,16 @@ TEST(WavDecoder, ResampledToneKeepsItsShapeToTheEnd)
         const std::size_t n = rate / 2;
         std::vector<std::int16_t> samples(n);
         for (std::size_t i = 0; i < n; ++i)
-            samples[i] = static_cast<std::int16_t>(std::lround(16384 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(i) / rate)));
+            samples[i] = static_cast<std::int16_t>(
+                std::lround(16384 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(i) / rate)));
         const auto result = decodeWav(wav(Fmt{.rate = rate}, pcm16(samples)));
         ASSERT_TRUE(result.sound);
         const auto& s = result.sound->samples;
         const std::size_t frames = result.sound->frames();
         double worst = 0;
         for (std::size_t k = 200; k + 200 < frames; ++k)
-            worst = std::max(worst, std::abs(s[k * 2] - 0.5 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(k) / 48000.0)));
+            worst = std::max(worst, std::abs(s[k * 2] - 0.5 * std::sin(2 * std::numbers::pi * 1000.0 *
+                                                                       static_cast<double>(k) / 48000.0)));
         EXPECT_LT(worst, 0.005);
         double tail = 0;
         for (std::size_t k = frames - 480; k + 40 < frames; ++k)
@@ -214,7 +234,8 @@ TEST(WavDecoder, DownsamplingRemovesWhatCannotBeRepresented)
     // 30 kHz is above the output's Nyquist frequency: folded back it would be a loud 18 kHz.
     std::vector<std::int16_t> samples(48000);
     for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::int16_t>(std::lround(16384 * std::sin(2 * std::numbers::pi * 30000.0 * static_cast<double>(i) / 96000)));
+        samples[i] = static_cast<std::int16_t>(
+            std::lround(16384 * std::sin(2 * std::numbers::pi * 30000.0 * static_cast<double>(i) / 96000)));
     const auto result = decodeWav(wav(Fmt{.rate = 96000}, pcm16(samples)));
     ASSERT_TRUE(result.sound);
     double energy = 0;
@@ -247,8 +268,10 @@ TEST(WavDecoder, RefusesBrokenFilesWithTheirReason)
         {"big-endian RIFX", withByte(3, 'X'), WavError::NotWav},
         {"AVI, not WAVE", withByte(8, 'A'), WavError::NotWav},
         {"file cut inside data", cut, WavError::Truncated},
-        {"RIFF size larger than the file", riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm16({1, 2})}}, 1000), WavError::Truncated},
-        {"data size larger than the file", riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm16({1, 2}), 4000}}), WavError::Truncated},
+        {"RIFF size larger than the file", riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm16({1, 2})}}, 1000),
+         WavError::Truncated},
+        {"data size larger than the file", riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm16({1, 2}), 4000}}),
+         WavError::Truncated},
         {"RIFF size too small", riff({{"fmt ", fmtBody(Fmt{})}}, 2), WavError::BadHeader},
         {"no fmt chunk", riff({{"data", pcm16({1, 2})}}), WavError::BadHeader},
         {"no data chunk", riff({{"fmt ", fmtBody(Fmt{})}}), WavError::BadHeader},
@@ -265,7 +288,8 @@ TEST(WavDecoder, RefusesBrokenFilesWithTheirReason)
         {"a-law of 16 bits", wav(Fmt{.tag = 6, .bits = 16}, pcm16({1})), WavError::BadHeader},
         {"empty data", wav(Fmt{}, {}), WavError::Empty},
         {"less than one frame", wav(Fmt{.channels = 2}, bytesOf({1, 2, 3})), WavError::Empty},
-        {"ADPCM block smaller than its header", wav(Fmt{.tag = 0x11, .bits = 4, .blockAlign = 2, .extra = bytesOf({2, 0, 1, 0})}, Bytes(8)),
+        {"ADPCM block smaller than its header",
+         wav(Fmt{.tag = 0x11, .bits = 4, .blockAlign = 2, .extra = bytesOf({2, 0, 1, 0})}, Bytes(8)),
          WavError::BadHeader},
         {"too long once converted", wav(Fmt{.rate = 1000, .bits = 8}, Bytes(200000, 128)), WavError::TooLong},
     };
@@ -290,7 +314,10 @@ TEST(WavDecoder, ToleratesTheCommonHarmlessQuirks)
         const char* name;
         Bytes file;
         std::size_t frames;
-    } cases[] = {{"missing pad byte", noPad, 3}, {"partial frame", partial, 2}, {"LIST chunk first", listed, 2}, {"trailing junk", junk, 2}};
+    } cases[] = {{"missing pad byte", noPad, 3},
+                 {"partial frame", partial, 2},
+                 {"LIST chunk first", listed, 2},
+                 {"trailing junk", junk, 2}};
     for (const auto& c : cases) {
         const auto result = decodeWav(c.file);
         ASSERT_TRUE(result.sound.has_value()) << c.name;
@@ -409,9 +436,9 @@ TEST(WavFile, DecodesWhatAnotherToolWrote)
     const struct {
         const char* name;
         double seconds;
-    } cases[] = {{"pcm8.wav", 0.005},  {"pcm16-stereo.wav", 0.004}, {"pcm24.wav", 0.002},
-                 {"float32.wav", 0.002}, {"alaw.wav", 0.01},        {"mulaw.wav", 0.01},
-                 {"ima.wav", 0.05},     {"msadpcm.wav", 0.05},      {"quad.wav", 0.001}};
+    } cases[] = {{"pcm8.wav", 0.005},    {"pcm16-stereo.wav", 0.004}, {"pcm24.wav", 0.002},
+                 {"float32.wav", 0.002}, {"alaw.wav", 0.01},          {"mulaw.wav", 0.01},
+                 {"ima.wav", 0.05},      {"msadpcm.wav", 0.05},       {"quad.wav", 0.001}};
     for (const auto& c : cases) {
         const auto result = loadWavFile(std::string(OMBURA_WAV_CORPUS) + "/" + c.name);
         ASSERT_TRUE(result.sound) << c.name << " error " << static_cast<int>(result.error);

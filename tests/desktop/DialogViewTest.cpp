@@ -227,8 +227,7 @@ TEST_F(DialogViewTest, MainWindowReadsAsCountdownAndScorePanel)
     EXPECT_EQ(score->rect().topLeft(), window.view()->mapToGlobal(QPoint(440, 32)));
     EXPECT_FALSE(score->state().invisible);
     EXPECT_TRUE(score->state().readOnly);
-    EXPECT_EQ(view->childAt(score->rect().center().x(), score->rect().center().y()),
-              findByDescription(view, "Shape2"));
+    EXPECT_EQ(view->childAt(score->rect().center().x(), score->rect().center().y()), findByDescription(view, "Shape2"));
 }
 
 TEST_F(DialogViewTest, ReaderHearsScoreAndCountdownChange)

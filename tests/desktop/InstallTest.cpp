@@ -129,7 +129,10 @@ protected:
     }
     static fs::path at(const std::string& relative) { return Installed::prefix / relative; }
     static fs::path programDir() { return at(OMBURA_INSTALL_DIR); }
-    static fs::path desktopFile() { return at(std::string(OMBURA_DATADIR) + "/applications/" + OMBURA_APP_ID ".desktop"); }
+    static fs::path desktopFile()
+    {
+        return at(std::string(OMBURA_DATADIR) + "/applications/" + OMBURA_APP_ID ".desktop");
+    }
     static fs::path metainfoFile()
     {
         return at(std::string(OMBURA_DATADIR) + "/metainfo/" + OMBURA_APP_ID ".metainfo.xml");
@@ -160,12 +163,8 @@ TEST_F(InstallTest, DesktopEntryNamesTheGameAndValidates)
     ASSERT_TRUE(fs::is_regular_file(desktopFile()));
     const auto keys = desktopEntry(desktopFile());
     const std::map<std::string, std::string> expected{
-        {"Type", "Application"},
-        {"Name", "Ombura"},
-        {"Exec", "ombura"},
-        {"Icon", OMBURA_APP_ID},
-        {"Terminal", "false"},
-        {"Categories", "Game;ArcadeGame;"},
+        {"Type", "Application"},           {"Name", "Ombura"},    {"Exec", "ombura"},
+        {"Icon", OMBURA_APP_ID},           {"Terminal", "false"}, {"Categories", "Game;ArcadeGame;"},
         {"X-Ombura-Version", "1.00.0004"},
     };
     for (const auto& [key, value] : expected) {
@@ -227,9 +226,10 @@ TEST_F(InstallTest, LauncherIgnoresItsArgumentsAndFindsItsFolder)
     const std::string args = " -platform no-such-plugin --help -style x /nonexistent";
     const bool traced = haveTool("strace");
     const fs::path trace = Installed::prefix / "trace.log";
-    const std::string command = "QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy timeout 3 " +
-                                (traced ? "strace -f -qq -e trace=openat -o " + quoted(trace.string()) + " " : std::string()) +
-                                quoted(launcher.string()) + args;
+    const std::string command =
+        "QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy timeout 3 " +
+        (traced ? "strace -f -qq -e trace=openat -o " + quoted(trace.string()) + " " : std::string()) +
+        quoted(launcher.string()) + args;
     const Outcome r = run(command);
     EXPECT_EQ(r.status, 124) << "the program should still be running when stopped:\n" << r.output;
     EXPECT_EQ(r.output.find("Usage"), std::string::npos) << r.output;

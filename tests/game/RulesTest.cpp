@@ -113,7 +113,7 @@ TEST_F(RulesTest, LevelThresholdsByExactScore)
         int interval;
         const char* stage;
     };
-    const Row rows[] = {{20, 1, 500, "2"}, {40, 2, 1000, "3"}, {60, 2, 1000, "4"},
+    const Row rows[] = {{20, 1, 500, "2"}, {40, 2, 1000, "3"},  {60, 2, 1000, "4"},
                         {80, 2, 500, "5"}, {100, 3, 1000, "6"}, {120, 3, 500, "7"}};
     form1.Command2_Click();
     timer("Timer2").setInterval(1000);

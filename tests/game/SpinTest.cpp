@@ -19,7 +19,8 @@ protected:
     std::string girl()
     {
         const std::string& p = el("Image4").picture();
-        for (const char* store : {"Image20", "Image24", "Image22", "Image21", "Image23", "Image16", "Image17", "Image19", "Image18"})
+        for (const char* store :
+             {"Image20", "Image24", "Image22", "Image21", "Image23", "Image16", "Image17", "Image19", "Image18"})
             if (el(store).picture() == p)
                 return store;
         return "?";

@@ -48,15 +48,15 @@ constexpr std::array<RoleInfo, 4> kRoles{{
 }};
 
 constexpr std::array<BadKind, 12> kBadKinds{
-    BadKind::Missing,       BadKind::Empty,       BadKind::Directory,   BadKind::Unreadable,
+    BadKind::Missing,         BadKind::Empty,         BadKind::Directory,   BadKind::Unreadable,
     BadKind::TruncatedHeader, BadKind::TruncatedBody, BadKind::LyingHeader, BadKind::OtherKind,
-    BadKind::RandomBytes,   BadKind::VeryLarge,   BadKind::Fifo,        BadKind::LinkLoop,
+    BadKind::RandomBytes,     BadKind::VeryLarge,     BadKind::Fifo,        BadKind::LinkLoop,
 };
 
 // Passes both calls on to the engine and keeps what the game asked and what the engine answered.
 class WatchedPlatform : public sound::SoundPlatform {
 public:
-    explicit WatchedPlatform(sound::AudioEngine& engine) : engine_(engine) {}
+    explicit WatchedPlatform(sound::AudioEngine& engine) : engine_(engine) { }
 
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override
     {
@@ -167,8 +167,8 @@ public:
 
     int startedEffects() const
     {
-        return static_cast<int>(std::count_if(platform_.effects.begin(), platform_.effects.end(),
-                                               [](const auto& e) { return e.started; }));
+        return static_cast<int>(
+            std::count_if(platform_.effects.begin(), platform_.effects.end(), [](const auto& e) { return e.started; }));
     }
 
     sound::AudioEngine& engine() { return engine_; }
@@ -202,8 +202,7 @@ private:
 
     void nextRoll(int roll)
     {
-        while (game::rollFromTimeOfDay(++timeOfDay_) != roll) {
-        }
+        while (game::rollFromTimeOfDay(++timeOfDay_) != roll) { }
     }
 
     void checkpoint(const char* what)
@@ -211,11 +210,11 @@ private:
         const game::GameState& s = form1_.state();
         windows::Form& f = form1_.form();
         std::ostringstream line;
-        line << what << " t=" << clock_.now() << " score=" << s.score << " level=" << s.level
-             << " idle=" << s.idleTicks << " Label9=" << f.element("Label9").caption()
-             << " Label7=" << f.element("Label7").caption() << " Label1=" << f.element("Label1").caption()
-             << " pinwheel=" << f.element("Image15").visible() << " running=" << f.timer("Timer3").enabled()
-             << " boxes=" << shell_.boxes.size() << " ends=" << shell_.endCalls;
+        line << what << " t=" << clock_.now() << " score=" << s.score << " level=" << s.level << " idle=" << s.idleTicks
+             << " Label9=" << f.element("Label9").caption() << " Label7=" << f.element("Label7").caption()
+             << " Label1=" << f.element("Label1").caption() << " pinwheel=" << f.element("Image15").visible()
+             << " running=" << f.timer("Timer3").enabled() << " boxes=" << shell_.boxes.size()
+             << " ends=" << shell_.endCalls;
         checkpoints_.push_back(line.str());
     }
 
@@ -271,7 +270,7 @@ constexpr float kInaudible = 1e-4f;
 
 using Case = std::tuple<std::size_t, BadKind>;
 
-class BadDataFile : public ::testing::TestWithParam<Case> {};
+class BadDataFile : public ::testing::TestWithParam<Case> { };
 
 TEST_P(BadDataFile, GamePlaysOnAndOnlyThatSoundIsSilent)
 {

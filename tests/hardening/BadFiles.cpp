@@ -115,18 +115,30 @@ Bytes randomBytes(std::size_t count)
 std::string_view name(BadKind kind)
 {
     switch (kind) {
-    case BadKind::Missing: return "Missing";
-    case BadKind::Empty: return "Empty";
-    case BadKind::Directory: return "Directory";
-    case BadKind::Unreadable: return "Unreadable";
-    case BadKind::TruncatedHeader: return "TruncatedHeader";
-    case BadKind::TruncatedBody: return "TruncatedBody";
-    case BadKind::LyingHeader: return "LyingHeader";
-    case BadKind::OtherKind: return "OtherKind";
-    case BadKind::RandomBytes: return "RandomBytes";
-    case BadKind::VeryLarge: return "VeryLarge";
-    case BadKind::Fifo: return "Fifo";
-    case BadKind::LinkLoop: return "LinkLoop";
+    case BadKind::Missing:
+        return "Missing";
+    case BadKind::Empty:
+        return "Empty";
+    case BadKind::Directory:
+        return "Directory";
+    case BadKind::Unreadable:
+        return "Unreadable";
+    case BadKind::TruncatedHeader:
+        return "TruncatedHeader";
+    case BadKind::TruncatedBody:
+        return "TruncatedBody";
+    case BadKind::LyingHeader:
+        return "LyingHeader";
+    case BadKind::OtherKind:
+        return "OtherKind";
+    case BadKind::RandomBytes:
+        return "RandomBytes";
+    case BadKind::VeryLarge:
+        return "VeryLarge";
+    case BadKind::Fifo:
+        return "Fifo";
+    case BadKind::LinkLoop:
+        return "LinkLoop";
     }
     return "?";
 }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-using sound::MciError;
 using sound::code;
+using sound::MciError;
 
 namespace {
 

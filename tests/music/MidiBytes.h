@@ -26,8 +26,9 @@ public:
     }
     Track& tempo(std::uint32_t delta, std::uint32_t microsPerQuarter)
     {
-        return event(delta, {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(microsPerQuarter >> 16),
-                             static_cast<std::uint8_t>(microsPerQuarter >> 8), static_cast<std::uint8_t>(microsPerQuarter)});
+        return event(delta,
+                     {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(microsPerQuarter >> 16),
+                      static_cast<std::uint8_t>(microsPerQuarter >> 8), static_cast<std::uint8_t>(microsPerQuarter)});
     }
     Track& end(std::uint32_t delta) { return event(delta, {0xFF, 0x2F, 0x00}); }
     Track& number(std::uint32_t v)
@@ -122,8 +123,8 @@ public:
     std::string write(const std::string& name, const Bytes& bytes) const
     {
         const std::filesystem::path p = dir / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                  static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p.string();
     }
     std::filesystem::path root;

@@ -1,5 +1,5 @@
-#include "MidiBytes.h"
 #include "MidiFile.h"
+#include "MidiBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,7 @@ TEST(MidiFile, KeepsRunningStatusAndSysexAndSkipsMetaText)
     Track t;
     t.event(0, {0xFF, 0x01, 0x03, 'a', 'b', 'c'})
         .event(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}) // GM system on
-        .event(0, {0xF7, 0x02, 0x12, 0x34})                   // an escape: not sent
+        .event(0, {0xF7, 0x02, 0x12, 0x34}) // an escape: not sent
         .event(0, {0x90, 60, 100})
         .event(10, {62, 100}) // running status
         .event(10, {60, 0})

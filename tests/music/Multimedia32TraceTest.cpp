@@ -12,7 +12,7 @@ namespace {
 // Writes down every command with its reply capacity and, when given a channel, lets it answer.
 class TracingPlatform : public sound::SoundPlatform {
 public:
-    explicit TracingPlatform(sound::MusicChannel* channel = nullptr) : channel_(channel) {}
+    explicit TracingPlatform(sound::MusicChannel* channel = nullptr) : channel_(channel) { }
 
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override
     {
@@ -39,8 +39,8 @@ TEST(Multimedia32Trace, EachOperationSendsItsExactCommands)
     sound::Multimedia32 mm(platform);
 
     mm.OpenMusic(kPath); // start-up, Stop, and the end of a game over
-    EXPECT_EQ(platform.take(), (Trace{"stop midifile  |0", "close midifile |0",
-                                      "open " + kPath + " type sequencer alias midifile |0"}));
+    EXPECT_EQ(platform.take(),
+              (Trace{"stop midifile  |0", "close midifile |0", "open " + kPath + " type sequencer alias midifile |0"}));
     mm.RestartMusic(); // Start
     EXPECT_EQ(platform.take(), (Trace{"STOP MIDIFILE  |0", "play midifile |0"}));
     mm.CloseMusic(); // game over and Exit
@@ -55,9 +55,9 @@ TEST(Multimedia32Trace, EachOperationSendsItsExactCommands)
     mm.CloseMusic();
     mm.OpenMusic(kPath);
     mm.RestartMusic();
-    EXPECT_EQ(platform.take(), (Trace{"status midifile mode |15", "close midifile |0", "stop midifile  |0",
-                                      "close midifile |0", "open " + kPath + " type sequencer alias midifile |0",
-                                      "STOP MIDIFILE  |0", "play midifile |0"}));
+    EXPECT_EQ(platform.take(),
+              (Trace{"status midifile mode |15", "close midifile |0", "stop midifile  |0", "close midifile |0",
+                     "open " + kPath + " type sequencer alias midifile |0", "STOP MIDIFILE  |0", "play midifile |0"}));
 }
 
 // The game's whole life with the music, the interpreter answering: the device must read

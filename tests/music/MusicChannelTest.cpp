@@ -1,5 +1,5 @@
-#include "MidiBytes.h"
 #include "MusicChannel.h"
+#include "MidiBytes.h"
 #include "SoundFontSearch.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;

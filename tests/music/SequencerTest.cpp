@@ -1,6 +1,6 @@
+#include "Sequencer.h"
 #include "MidiBytes.h"
 #include "MidiFile.h"
-#include "Sequencer.h"
 #include "SynthHost.h"
 
 #include <gtest/gtest.h>

@@ -39,8 +39,7 @@ protected:
     }
     bool anyIntruderVisible()
     {
-        return el("Image2").visible() || el("Image12").visible() || el("Image13").visible() ||
-               el("Image14").visible();
+        return el("Image2").visible() || el("Image12").visible() || el("Image13").visible() || el("Image14").visible();
     }
 
     windows::ManualClock clock;

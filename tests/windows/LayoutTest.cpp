@@ -25,9 +25,9 @@ TEST(Form1Layout, StacksElementsFrontToBack)
     Form form(form1Layout(), nullptr);
     const std::vector<std::string> expected{
         "Command2", "Command1", "Image24", "Image23", "Image22", "Image21", "Image20", "Image19", "Image18",
-        "Image17", "Image16", "Shape2", "Label11", "Label10", "Label9", "Label8", "Label7", "Label6",
-        "Label5", "Image15", "Label2", "Label1", "Image14", "Shape1", "Image13", "Image12", "Image10",
-        "Image9", "Image8", "Image7", "Image6", "Image5", "Image4", "Image3", "Image2", "Image1"};
+        "Image17",  "Image16",  "Shape2",  "Label11", "Label10", "Label9",  "Label8",  "Label7",  "Label6",
+        "Label5",   "Image15",  "Label2",  "Label1",  "Image14", "Shape1",  "Image13", "Image12", "Image10",
+        "Image9",   "Image8",   "Image7",  "Image6",  "Image5",  "Image4",  "Image3",  "Image2",  "Image1"};
     EXPECT_EQ(names(form), expected);
     EXPECT_EQ(form.layout().caption, "Ombura");
     EXPECT_EQ(form.layout().client, (Size{7665, 4035}));
@@ -84,8 +84,11 @@ TEST(Form1Layout, VisibleElementsStandWhereTheSceneNeedsThem)
 TEST(Form1Layout, TimersAndMenus)
 {
     Form form(form1Layout(), nullptr);
-    const std::vector<std::tuple<std::string, int, bool>> timers{
-        {"Timer1", 100, true}, {"Timer2", 500, true}, {"Timer3", 1000, true}, {"Timer4", 1000, false}, {"bgm", 1000, true}};
+    const std::vector<std::tuple<std::string, int, bool>> timers{{"Timer1", 100, true},
+                                                                 {"Timer2", 500, true},
+                                                                 {"Timer3", 1000, true},
+                                                                 {"Timer4", 1000, false},
+                                                                 {"bgm", 1000, true}};
     ASSERT_EQ(form.timers().size(), timers.size());
     for (std::size_t i = 0; i < timers.size(); ++i) {
         EXPECT_EQ(form.timers()[i].name(), std::get<0>(timers[i]));
@@ -157,8 +160,8 @@ TEST(HitTest, PressesReachHandlersOnlyThroughEnabledFrontmostElements)
 TEST(Timers, TickInTimeOrderAndStopAtOnce)
 {
     ManualClock clock;
-    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {},
-                  {{"A", 100, false}, {"B", 250, false}}, {}};
+    FormLayout layout{
+        "F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"A", 100, false}, {"B", 250, false}}, {}};
     Form form(layout, &clock);
     std::vector<std::string> log;
     form.on("A", Event::Timer, [&] { log.push_back("A@" + std::to_string(clock.now())); });

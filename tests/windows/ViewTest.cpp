@@ -1,6 +1,6 @@
+#include "Fonts.h"
 #include "FormView.h"
 #include "FormWindow.h"
-#include "Fonts.h"
 #include "GameFixture.h"
 #include "QtShell.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 class ViewTest : public GameTest {
 protected:
-    ViewTest() : window(form1.form()) {}
+    ViewTest() : window(form1.form()) { }
     windows::qt::FormWindow window;
 };
 

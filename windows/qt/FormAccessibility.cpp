@@ -38,9 +38,7 @@ const Element* innermostFrame(const Form& form, const Element& label)
     for (const Element& e : form.elements()) {
         if (e.kind() != ElementKind::Rectangle || !e.visible() || !e.bounds().contains(corner))
             continue;
-        const auto area = [](const Element& r) {
-            return static_cast<long long>(r.bounds().width) * r.bounds().height;
-        };
+        const auto area = [](const Element& r) { return static_cast<long long>(r.bounds().width) * r.bounds().height; };
         if (!best || area(e) < area(*best))
             best = &e;
     }
@@ -55,7 +53,7 @@ FormViewAccessible* viewInterface(FormView* view);
 // view's interface hands out.
 class LabelAccessible : public QAccessibleInterface {
 public:
-    LabelAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) {}
+    LabelAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) { }
 
     bool isValid() const override { return element() != nullptr; }
     QObject* object() const override { return nullptr; }
@@ -81,7 +79,7 @@ public:
             return {};
         }
     }
-    void setText(QAccessible::Text, const QString&) override {}
+    void setText(QAccessible::Text, const QString&) override { }
 
     QRect rect() const override
     {
@@ -117,7 +115,7 @@ private:
 // The labels a frame holds, read as one phrase: the score panel says "現在娘さん 12 くるくる".
 class GroupAccessible : public QAccessibleInterface {
 public:
-    GroupAccessible(FormView* view, std::string frame) : view_(view), frame_(std::move(frame)) {}
+    GroupAccessible(FormView* view, std::string frame) : view_(view), frame_(std::move(frame)) { }
 
     bool isValid() const override { return view_ && view_->form().find(frame_); }
     QObject* object() const override { return nullptr; }
@@ -151,7 +149,7 @@ public:
             return qstr(frame_);
         return {};
     }
-    void setText(QAccessible::Text, const QString&) override {}
+    void setText(QAccessible::Text, const QString&) override { }
 
     QRect rect() const override
     {
@@ -186,7 +184,7 @@ private:
 // push buttons (real widgets with their own interfaces).
 class FormViewAccessible : public QAccessibleWidget {
 public:
-    explicit FormViewAccessible(FormView* view) : QAccessibleWidget(view, QAccessible::Pane) {}
+    explicit FormViewAccessible(FormView* view) : QAccessibleWidget(view, QAccessible::Pane) { }
 
     ~FormViewAccessible() override
     {
@@ -196,10 +194,7 @@ public:
 
     FormView* view() const { return static_cast<FormView*>(widget()); }
 
-    int childCount() const override
-    {
-        return static_cast<int>(readingOrder(view()->form()).size() + buttons().size());
-    }
+    int childCount() const override { return static_cast<int>(readingOrder(view()->form()).size() + buttons().size()); }
 
     QAccessibleInterface* child(int index) const override
     {
@@ -334,8 +329,9 @@ std::vector<ReadingItem> readingOrder(const Form& form)
         if (e.kind() != ElementKind::Label || !e.visible())
             continue;
         const Element* frame = innermostFrame(form, e);
-        auto it = frame ? std::find_if(items.begin(), items.end(), [&](const ReadingItem& i) { return i.frame == frame; })
-                        : items.end();
+        auto it = frame
+                      ? std::find_if(items.begin(), items.end(), [&](const ReadingItem& i) { return i.frame == frame; })
+                      : items.end();
         if (it == items.end())
             items.push_back({frame, {&e}});
         else

@@ -27,7 +27,8 @@ QString qstr(const std::string& s)
 FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
 {
     setObjectName(qstr(form.name()));
-    setWindowTitle(QString::fromUtf8(form.layout().caption.data(), static_cast<qsizetype>(form.layout().caption.size())));
+    setWindowTitle(
+        QString::fromUtf8(form.layout().caption.data(), static_cast<qsizetype>(form.layout().caption.size())));
     view_ = new FormView(form, this);
     view_->setObjectName(qstr(form.name()) + "View");
     setCentralWidget(view_);
@@ -40,7 +41,8 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         keepOffTaskbar(this);
         focusFirstButton();
     } else {
-        resize(view_->sizeHint().width(), view_->sizeHint().height() + (form.menus().empty() ? 0 : menuBar()->sizeHint().height()));
+        resize(view_->sizeHint().width(),
+               view_->sizeHint().height() + (form.menus().empty() ? 0 : menuBar()->sizeHint().height()));
     }
     form_.setChangeListener([this] { sync(); });
     sync();
