@@ -1,4 +1,5 @@
-// Synthesises the three sound effects as 16-bit mono PCM WAV files:
+// Synthesises the three sound effects and writes them through libsndfile as
+// 16-bit mono PCM WAV files:
 //   kuruiya.dat  the spin: a warbling whirl with a rushing swish, 0.55 s
 //   keikoku.dat  the warning: a two-tone "pi-po" alarm, 0.40 s
 //   zaku.dat     the slash: a falling hiss with a dull thud under it, 0.35 s
@@ -10,10 +11,11 @@
 //
 // Usage: make_effects <output folder>
 
+#include <sndfile.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -164,7 +166,8 @@ std::vector<double> slash()
     return s;
 }
 
-std::vector<std::uint8_t> toWav(std::vector<double> s)
+// Fades the ends, scales to the peak and writes 16-bit mono PCM WAV.
+bool writeWav(const std::string& path, std::vector<double> s)
 {
     // Fade the ends so the first and last samples are silent.
     const std::size_t in = kRate / 400, out = kRate / 100; // 2.5 ms and 10 ms
@@ -177,41 +180,20 @@ std::vector<std::uint8_t> toWav(std::vector<double> s)
     for (double v : s)
         peak = std::fmax(peak, std::fabs(v));
     const double gain = peak > 0 ? kPeak * 32767.0 / peak : 0;
+    std::vector<short> pcm;
+    pcm.reserve(s.size());
+    for (double v : s)
+        pcm.push_back(short(std::nearbyint(v * gain)));
 
-    std::vector<std::uint8_t> w;
-    auto put16 = [&](unsigned v) {
-        w.push_back(std::uint8_t(v));
-        w.push_back(std::uint8_t(v >> 8));
-    };
-    auto put32 = [&](std::uint32_t v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
-    const auto dataBytes = std::uint32_t(s.size() * 2);
-    w.insert(w.end(), {'R', 'I', 'F', 'F'});
-    put32(36 + dataBytes);
-    w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(16);
-    put16(1); // PCM
-    put16(1); // mono
-    put32(kRate);
-    put32(kRate * 2);
-    put16(2);
-    put16(16);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put32(dataBytes);
-    for (double v : s) {
-        const double scaled = std::nearbyint(v * gain);
-        put16(unsigned(std::int16_t(scaled)) & 0xFFFF);
-    }
-    return w;
-}
-
-bool write(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(f);
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const bool complete = sf_write_short(file, pcm.data(), sf_count_t(pcm.size())) == sf_count_t(pcm.size());
+    return sf_close(file) == 0 && complete;
 }
 
 } // namespace
@@ -223,8 +205,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = argv[1];
-    const bool ok = write(dir + "/kuruiya.dat", toWav(spin())) && write(dir + "/keikoku.dat", toWav(warning())) &&
-                    write(dir + "/zaku.dat", toWav(slash()));
+    const bool ok = writeWav(dir + "/kuruiya.dat", spin()) && writeWav(dir + "/keikoku.dat", warning()) &&
+                    writeWav(dir + "/zaku.dat", slash());
     if (!ok) {
         std::fprintf(stderr, "make_effects: cannot write into %s\n", dir.c_str());
         return 1;
