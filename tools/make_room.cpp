@@ -8,18 +8,76 @@
 //
 // Usage: make_room <output.bmp>
 
-#include "Raster.h"
+#include <QImage>
+#include <QPainter>
+#include <QPointF>
+#include <QPolygonF>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <vector>
-
-using raster::Canvas;
-using raster::hex;
-using raster::Pt;
-using raster::Rgb;
 
 namespace {
+
+using Rgb = QRgb;
+using Pt = QPointF;
+
+constexpr Rgb hex(QRgb v)
+{
+    return 0xFF000000u | v;
+}
+
+// Flat fills without anti-aliasing, so the room keeps the hard pixel edges
+// of the figures that stand in it.
+class Canvas {
+public:
+    Canvas(int width, int height, Rgb fill) : image_(width, height, QImage::Format_RGB32)
+    {
+        image_.fill(fill);
+        painter_.begin(&image_);
+    }
+
+    void fillPolygon(const QPolygonF& poly, Rgb c)
+    {
+        painter_.setPen(Qt::NoPen);
+        painter_.setBrush(QColor(c));
+        painter_.drawPolygon(poly, Qt::OddEvenFill);
+    }
+    void fillRect(int x0, int y0, int x1, int y1, Rgb c) // half-open [x0,x1) x [y0,y1)
+    {
+        if (x1 > x0 && y1 > y0)
+            painter_.fillRect(x0, y0, x1 - x0, y1 - y0, QColor(c));
+    }
+    void set(int x, int y, Rgb c) { fillRect(x, y, x + 1, y + 1, c); }
+    // A line of the given thickness, filled as a quadrilateral; thin lines
+    // would vanish between pixel centres, so they are widened to one pixel.
+    void line(Pt a, Pt b, double thickness, Rgb c)
+    {
+        const QLineF l(a, b);
+        if (l.length() == 0) {
+            set(int(a.x()), int(a.y()), c);
+            return;
+        }
+        const QPointF n = QPointF(-l.dy(), l.dx()) / l.length() * (std::max(thickness, 1.0) / 2);
+        fillPolygon({a + n, b + n, b - n, a - n}, c);
+    }
+    void fillEllipse(double cx, double cy, double rx, double ry, Rgb c)
+    {
+        painter_.setPen(Qt::NoPen);
+        painter_.setBrush(QColor(c));
+        painter_.drawEllipse(Pt(cx, cy), rx, ry);
+    }
+
+    bool save(const char* path)
+    {
+        painter_.end();
+        return image_.save(QString::fromLocal8Bit(path), "BMP");
+    }
+
+private:
+    QImage image_;
+    QPainter painter_;
+};
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 250;
@@ -131,12 +189,12 @@ void backShoji(Canvas& c, double x0, double x1, double y0, double y1)
     const Pt p00 = project({x0 + fx, y0 + 0.42, kBackZ});
     const Pt p11 = project({x1 - fx, y1 - fy, kBackZ});
     for (int i = 1; i < cols; ++i) {
-        const double x = std::round(p00.x + (p11.x - p00.x) * i / cols);
-        c.fillRect(int(x), int(std::round(p11.y)), int(x) + 1, int(std::round(p00.y)), colour::lattice);
+        const double x = std::round(p00.x() + (p11.x() - p00.x()) * i / cols);
+        c.fillRect(int(x), int(std::round(p11.y())), int(x) + 1, int(std::round(p00.y())), colour::lattice);
     }
     for (int j = 1; j < rows; ++j) {
-        const double y = std::round(p00.y + (p11.y - p00.y) * j / rows);
-        c.fillRect(int(std::round(p00.x)), int(y), int(std::round(p11.x)), int(y) + 1, colour::lattice);
+        const double y = std::round(p00.y() + (p11.y() - p00.y()) * j / rows);
+        c.fillRect(int(std::round(p00.x())), int(y), int(std::round(p11.x())), int(y) + 1, colour::lattice);
     }
     c.line(project({x0, y0, kBackZ}), project({x0, y1, kBackZ}), 1, colour::outline);
 }
@@ -155,7 +213,7 @@ void backPost(Canvas& c, double x, double y1)
         quad(c, {x, 0, z0}, {x, 0, kBackZ}, {x, y1, kBackZ}, {x, y1, z0}, colour::beamDark);
     quad(c, {x, 0, z0}, {x + w, 0, z0}, {x + w, y1, z0}, {x, y1, z0}, colour::beam);
     const Pt a = project({x, 0, z0}), b = project({x + w, y1, z0});
-    c.fillRect(int(std::round(a.x)) + 1, int(std::round(b.y)), int(std::round(a.x)) + 2, int(std::round(a.y)),
+    c.fillRect(int(std::round(a.x())) + 1, int(std::round(b.y())), int(std::round(a.x())) + 2, int(std::round(a.y())),
                colour::beamLight);
     c.line(project({x, 0, z0}), project({x, y1, z0}), 1, colour::outline);
     c.line(project({x + w, 0, z0}), project({x + w, y1, z0}), 1, colour::outline);
@@ -246,12 +304,12 @@ void drawFloor(Canvas& c)
     for (double z1 = kBackZ; z1 > kNearZ; z1 -= rowDepth, ++row) {
         const double z0 = z1 - rowDepth;
         // Faint weave along each mat, every other pixel row.
-        const int yTop = int(std::ceil(project({0, 0, z1}).y));
-        const int yBottom = int(std::floor(project({0, 0, z0}).y));
+        const int yTop = int(std::ceil(project({0, 0, z1}).y()));
+        const int yBottom = int(std::floor(project({0, 0, z0}).y()));
         for (int y = yTop + 1; y < yBottom; y += 2) {
             const double z = kFocal * kEye / (y + 0.5 - kVy);
             const Pt l = project({kLeftX, 0, z});
-            c.fillRect(int(std::ceil(l.x)), y, kWidth, y + 1, colour::matStripe);
+            c.fillRect(int(std::ceil(l.x())), y, kWidth, y + 1, colour::matStripe);
         }
         // Staggered joints between the short ends of neighbouring mats.
         const double offset = (row % 2) ? matLength / 2 : 0;
@@ -277,8 +335,8 @@ void drawScreen(Canvas& c)
         // A sprig of pine on each panel.
         const double xm = (xs[i] + xs[i + 1]) / 2, zm = (za + zb) / 2;
         const Pt p = project({xm, top * 0.55, zm});
-        c.fillEllipse(p.x, p.y, 3.5, 1.6, colour::screenPine);
-        c.fillEllipse(p.x + 2, p.y - 2, 2.5, 1.2, colour::screenPine);
+        c.fillEllipse(p.x(), p.y(), 3.5, 1.6, colour::screenPine);
+        c.fillEllipse(p.x() + 2, p.y() - 2, 2.5, 1.2, colour::screenPine);
         c.line(project({xm - 0.2, top * 0.3, zm}), p, 1, colour::sill);
     }
     for (int i = 0; i <= 4; ++i) {
@@ -297,8 +355,8 @@ void candle(Canvas& c, World base)
     // An iron candlestick with a white candle and its flame.
     const Pt foot = project(base);
     const double s = scaleAt(base.z);
-    const int x = int(std::round(foot.x));
-    const int yFoot = int(std::round(foot.y));
+    const int x = int(std::round(foot.x()));
+    const int yFoot = int(std::round(foot.y()));
     const int stem = int(std::round(0.55 * s));
     const int wick = int(std::round(0.30 * s));
     c.fillRect(x - 3, yFoot - 1, x + 4, yFoot + 1, colour::iron);
@@ -339,7 +397,7 @@ void drawTable(Canvas& c)
 
     // The flask: round belly, narrow neck, a glint on its left shoulder.
     const Pt f = project({(x0 + x1) / 2, h, 12.5});
-    const double fx = std::round(f.x) + 0.5, fy = std::round(f.y);
+    const double fx = std::round(f.x()) + 0.5, fy = std::round(f.y());
     c.fillEllipse(fx, fy - 4.5, 4.6, 4.6, colour::outline);
     c.fillRect(int(fx) - 2, int(fy) - 13, int(fx) + 3, int(fy) - 7, colour::outline);
     c.fillEllipse(fx, fy - 4.5, 3.6, 3.6, colour::flask);
@@ -364,7 +422,7 @@ int main(int argc, char** argv)
     drawFloor(c);
     drawScreen(c);
     drawTable(c);
-    if (!raster::writeFile(argv[1], c.toBmp())) {
+    if (!c.save(argv[1])) {
         std::fprintf(stderr, "make_room: cannot write %s\n", argv[1]);
         return 1;
     }
