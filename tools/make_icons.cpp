@@ -11,114 +11,96 @@
 // Usage: make_icons <icon.xpm> <icon16.xpm> <output folder>
 // writes <output>/hicolor/<N>x<N>/apps/ombura.png and <output>/hicolor/scalable/apps/ombura.svg
 
-#include "Png.h"
-#include "Xpm.h"
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QString>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
-std::vector<std::uint8_t> scaled(const xpm::Image& src, int n)
+QImage loadMap(const char* path, int size)
 {
-    std::vector<std::uint8_t> out(std::size_t(n) * std::size_t(n) * 4);
-    const int sw = src.width, sh = src.height;
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x) {
-            xpm::Rgba c;
-            if (n >= sw) {
-                // Sample at the centre of the destination pixel.
-                c = src.at((2 * x + 1) * sw / (2 * n), (2 * y + 1) * sh / (2 * n));
-            } else {
-                // Box filter in exact integer units: a source pixel spans n units,
-                // a destination pixel sw units.
-                long long sumA = 0, sumR = 0, sumG = 0, sumB = 0;
-                for (int sy = y * sh / n; sy < sh && sy * n < (y + 1) * sh; ++sy)
-                    for (int sx = x * sw / n; sx < sw && sx * n < (x + 1) * sw; ++sx) {
-                        const int ox = std::min((sx + 1) * n, (x + 1) * sw) - std::max(sx * n, x * sw);
-                        const int oy = std::min((sy + 1) * n, (y + 1) * sh) - std::max(sy * n, y * sh);
-                        if (ox <= 0 || oy <= 0)
-                            continue;
-                        const xpm::Rgba p = src.at(sx, sy);
-                        const long long wgt = (long long)ox * oy * p.a;
-                        sumA += wgt;
-                        sumR += wgt * p.r;
-                        sumG += wgt * p.g;
-                        sumB += wgt * p.b;
-                    }
-                const long long area = (long long)sw * sh * 255;
-                c.a = std::uint8_t((sumA * 255 + area / 2) / area);
-                if (sumA > 0) {
-                    c.r = std::uint8_t((sumR + sumA / 2) / sumA);
-                    c.g = std::uint8_t((sumG + sumA / 2) / sumA);
-                    c.b = std::uint8_t((sumB + sumA / 2) / sumA);
-                }
-                if (c.a == 0)
-                    c = {};
-            }
-            std::uint8_t* p = &out[(std::size_t(y) * std::size_t(n) + std::size_t(x)) * 4];
-            p[0] = c.r;
-            p[1] = c.g;
-            p[2] = c.b;
-            p[3] = c.a;
-        }
-    return out;
+    const QImage img(QString::fromLocal8Bit(path));
+    if (img.size() != QSize(size, size)) {
+        std::fprintf(stderr, "make_icons: %s: %s\n", path, img.isNull() ? "not a picture" : "wrong size");
+        return {};
+    }
+    return img.convertToFormat(QImage::Format_ARGB32);
 }
 
-std::string svg(const xpm::Image& src)
+QByteArray svg(const QImage& src)
 {
     // One rectangle per horizontal run of a colour, stretched down over the
     // rows below that repeat the same run.
-    std::vector<std::vector<bool>> done(std::size_t(src.height), std::vector<bool>(std::size_t(src.width)));
-    std::ostringstream s;
-    s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 " << src.width << ' '
-      << src.height << "\" shape-rendering=\"crispEdges\">\n"
-      << "<title>Ombura</title>\n";
-    for (int y = 0; y < src.height; ++y)
-        for (int x = 0; x < src.width;) {
-            const xpm::Rgba c = src.at(x, y);
-            if (c.a == 0 || done[std::size_t(y)][std::size_t(x)]) {
+    const int w = src.width(), h = src.height();
+    std::vector<bool> done(std::size_t(w * h));
+    auto taken = [&](int x, int y) { return done[std::size_t(y * w + x)]; };
+    QByteArray s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 " +
+                   QByteArray::number(w) + ' ' + QByteArray::number(h) +
+                   "\" shape-rendering=\"crispEdges\">\n<title>Ombura</title>\n";
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w;) {
+            const QRgb c = src.pixel(x, y);
+            if (qAlpha(c) == 0 || taken(x, y)) {
                 ++x;
                 continue;
             }
-            int w = 1;
-            while (x + w < src.width && src.at(x + w, y) == c && !done[std::size_t(y)][std::size_t(x + w)])
-                ++w;
-            int h = 1;
-            for (; y + h < src.height; ++h) {
-                bool same = true;
-                for (int k = 0; k < w && same; ++k)
-                    same = src.at(x + k, y + h) == c && !done[std::size_t(y + h)][std::size_t(x + k)];
-                if (!same)
-                    break;
+            int runW = 1;
+            while (x + runW < w && src.pixel(x + runW, y) == c && !taken(x + runW, y))
+                ++runW;
+            int runH = 1;
+            for (bool same = true; same && y + runH < h; runH += same) {
+                for (int k = 0; k < runW && same; ++k)
+                    same = src.pixel(x + k, y + runH) == c && !taken(x + k, y + runH);
             }
-            for (int yy = y; yy < y + h; ++yy)
-                for (int k = 0; k < w; ++k)
-                    done[std::size_t(yy)][std::size_t(x + k)] = true;
-            char colour[8];
-            std::snprintf(colour, sizeof colour, "#%02x%02x%02x", c.r, c.g, c.b);
-            s << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h << "\" fill=\""
-              << colour << "\"/>\n";
-            x += w;
+            for (int yy = y; yy < y + runH; ++yy)
+                for (int k = 0; k < runW; ++k)
+                    done[std::size_t(yy * w + x + k)] = true;
+            s += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"#%5\"/>\n")
+                     .arg(x)
+                     .arg(y)
+                     .arg(runW)
+                     .arg(runH)
+                     .arg(c & 0xFFFFFF, 6, 16, QLatin1Char('0'))
+                     .toUtf8();
+            x += runW;
         }
-    s << "</svg>\n";
-    return s.str();
+    s += "</svg>\n";
+    return s;
 }
 
-bool write(const std::filesystem::path& path, const std::string& bytes)
+// Sizes above 32 repeat pixels; smaller sizes average the pixels each new
+// one covers.
+QImage scaled(const QImage& src, int n)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(bytes.data(), std::streamsize(bytes.size()));
-    return bool(f);
+    if (n == src.width())
+        return src;
+    if (n < src.width())
+        return src.scaled(n, n, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
+    // Unsmoothed drawing picks the source pixel under each new pixel's top
+    // left corner; half a pixel up and left it picks the one under its centre,
+    // which spreads the repeated rows and columns evenly at 48.
+    QImage img(n, n, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.drawImage(QRectF(-0.5, -0.5, n, n), src);
+    p.end();
+    return img;
+}
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(path.section('/', 0, -2));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -129,29 +111,23 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <icon.xpm> <icon16.xpm> <output folder>\n", argv[0]);
         return 2;
     }
-    std::string error;
-    const auto icon = xpm::load(argv[1], &error);
-    if (!icon || icon->width != 32 || icon->height != 32) {
-        std::fprintf(stderr, "make_icons: %s: %s\n", argv[1], icon ? "not 32 x 32" : error.c_str());
+    const QImage icon = loadMap(argv[1], 32);
+    const QImage small = loadMap(argv[2], 16);
+    if (icon.isNull() || small.isNull())
         return 1;
-    }
-    const auto small = xpm::load(argv[2], &error);
-    if (!small || small->width != 16 || small->height != 16) {
-        std::fprintf(stderr, "make_icons: %s: %s\n", argv[2], small ? "not 16 x 16" : error.c_str());
-        return 1;
-    }
-    const std::filesystem::path root = std::filesystem::path(argv[3]) / "hicolor";
-    for (int n : kSizes) {
-        const std::vector<std::uint8_t> png = png::encodeRgba(n, n, n == 16 ? scaled(*small, 16) : scaled(*icon, n));
-        const std::string dir = std::to_string(n) + "x" + std::to_string(n);
-        if (!write(root / dir / "apps" / "ombura.png", std::string(png.begin(), png.end()))) {
-            std::fprintf(stderr, "make_icons: cannot write the %s icon\n", dir.c_str());
-            return 1;
-        }
-    }
-    if (!write(root / "scalable" / "apps" / "ombura.svg", svg(*icon))) {
+    const QString root = QString::fromLocal8Bit(argv[3]) + "/hicolor/";
+    const QByteArray scalable = svg(icon);
+    if (!write(root + "scalable/apps/ombura.svg", scalable)) {
         std::fprintf(stderr, "make_icons: cannot write the scalable icon\n");
         return 1;
+    }
+    for (int n : kSizes) {
+        const QString path = root + QStringLiteral("%1x%1/apps/ombura.png").arg(n);
+        QDir().mkpath(path.section('/', 0, -2));
+        if (!(n == 16 ? small : scaled(icon, n)).save(path, "PNG")) {
+            std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
     }
     return 0;
 }

@@ -1,11 +1,6 @@
-// The generators' readers and writers: a bad score or pixel map is refused
-// with a reason, never half-used, and the PNG deflate round-trips.
+// The score reader: a bad score is refused with a reason, never half-used.
 
-#include "Png.h"
 #include "Score.h"
-#include "Xpm.h"
-
-#include <QByteArray>
 
 #include <gtest/gtest.h>
 
@@ -72,72 +67,6 @@ TEST(ScoreReader, LaysBlocksEndToEndWithRestsForMissingVoices)
     EXPECT_EQ(sc->notes[2].length, 1920); // b's last note rings to its end
     EXPECT_EQ(sc->notes[4].start, 3840 + 1440);
     EXPECT_EQ(sc->notes[4].length, 480); // a's last note keeps its full length
-}
-
-TEST(XpmReader, RefusesBrokenPixelMaps)
-{
-    const char* cases[] = {
-        "",
-        "\"2 1 1\"",
-        "\"2 1 1 1\",\". c None\",\"..\"", // fine, checked below
-        "\"2 1 1 1\",\". c None\",\".\"", // short row
-        "\"2 1 1 1\",\". c None\",\".x\"", // undefined colour
-        "\"2 1 1 1\",\". c red\",\"..\"", // named colours are not ours
-        "\"2 2 1 1\",\". c #000000\",\"..\"", // missing row
-        "\"0 1 1 1\",\". c #000000\",\"\"", // no width
-        "\"2 1 1 3\",\"... c #000000\",\"......\"", // three characters a pixel
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        std::string error;
-        const auto img = xpm::parse(cases[i], &error);
-        EXPECT_EQ(img.has_value(), i == 2) << cases[i] << ": " << error;
-    }
-}
-
-TEST(XpmReader, ReadsColoursAndTransparency)
-{
-    const auto img = xpm::parse("/* XPM */ static char *x[] = {\n/* header */ \"3 1 3 1\",\n"
-                                "\"a c #ff8000\", /* orange */\n\"b c #0F0\",\n\". c None\",\n\"ab.\"};");
-    ASSERT_TRUE(img.has_value());
-    EXPECT_EQ(img->at(0, 0), (xpm::Rgba{255, 128, 0, 255}));
-    EXPECT_EQ(img->at(1, 0), (xpm::Rgba{0, 255, 0, 255}));
-    EXPECT_EQ(img->at(2, 0).a, 0);
-}
-
-QByteArray inflate(const std::vector<std::uint8_t>& z, std::size_t size)
-{
-    // qUncompress wants the expected size in front of the zlib stream.
-    QByteArray framed;
-    framed.append(char(size >> 24)).append(char(size >> 16)).append(char(size >> 8)).append(char(size));
-    framed.append(reinterpret_cast<const char*>(z.data()), qsizetype(z.size()));
-    return qUncompress(framed);
-}
-
-TEST(PngDeflate, RoundTripsThroughZlib)
-{
-    std::vector<std::vector<std::uint8_t>> inputs;
-    inputs.emplace_back(); // nothing at all
-    inputs.emplace_back(std::vector<std::uint8_t>(100000, 7)); // runs far longer than a match
-    std::vector<std::uint8_t> mixed;
-    std::uint32_t x = 1;
-    for (int i = 0; i < 70000; ++i) {
-        x = x * 1103515245u + 12345u;
-        // Noise with repeats near and beyond the 32 KiB window.
-        mixed.push_back(i % 5000 < 2500 ? std::uint8_t(x >> 24) : mixed[std::size_t(i) - 2500]);
-    }
-    inputs.push_back(mixed);
-    for (const auto& in : inputs) {
-        const std::vector<std::uint8_t> z = png::zlibCompress(in);
-        const QByteArray out = inflate(z, in.size());
-        ASSERT_EQ(std::size_t(out.size()), in.size());
-        EXPECT_TRUE(std::equal(in.begin(), in.end(), reinterpret_cast<const std::uint8_t*>(out.constData())));
-    }
-}
-
-TEST(PngDeflate, CrcMatchesTheKnownValue)
-{
-    const std::string s = "123456789";
-    EXPECT_EQ(png::crc32(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()), 0xCBF43926u);
 }
 
 } // namespace
