@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libfluidsynth-dev libsdl2-dev libsndfile1-dev
-  qt6-svg-dev
+  qt6-svg-dev abcmidi
   googletest libgtest-dev
   fonts-ipafont-gothic fonts-kouzan-mouhitsu
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth

@@ -1,5 +1,6 @@
 // The four committed data files, read the way a careful player would: the
-// effects as PCM WAV, the music as a Standard MIDI File.
+// effects as PCM WAV, the music as a Standard MIDI File. They must also hold
+// what this build makes from their sources: the same samples, the same notes.
 
 #include <gtest/gtest.h>
 
@@ -10,13 +11,16 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 const std::string kData = std::string(OMBURA_SOURCE_ASSETS) + "/data/";
+const std::string kBuilt = std::string(OMBURA_BUILT_DATA) + "/";
 
 std::vector<std::uint8_t> readAll(const std::string& path)
 {
@@ -119,6 +123,17 @@ TEST_P(Effects, StartsAndEndsOnSilenceWithoutAClick)
     }
 }
 
+TEST_P(Effects, IsWhatTheGeneratorMakes)
+{
+    const auto committed = readWav(readAll(kData + GetParam().file));
+    const auto built = readWav(readAll(kBuilt + GetParam().file));
+    ASSERT_TRUE(committed.has_value());
+    ASSERT_TRUE(built.has_value()) << "not built: " << kBuilt + GetParam().file;
+    EXPECT_EQ(std::tie(committed->format, committed->channels, committed->rate, committed->bits),
+              std::tie(built->format, built->channels, built->rate, built->bits));
+    EXPECT_TRUE(committed->samples == built->samples) << "regenerate the effects (docs/ASSETS.md)";
+}
+
 INSTANTIATE_TEST_SUITE_P(DataFiles, Effects,
                          ::testing::Values(EffectCase{"kuruiya.dat", 0.6}, EffectCase{"keikoku.dat", 0.5},
                                            EffectCase{"zaku.dat", 0.5}),
@@ -137,6 +152,11 @@ TEST(EffectReader, RejectsWhatIsNotAWave)
     EXPECT_FALSE(readWav({}).has_value());
 }
 
+struct Note {
+    int tick, channel, key, velocity, length;
+    auto operator<=>(const Note&) const = default;
+};
+
 struct Midi {
     int format = -1, division = 0;
     std::vector<int> trackEnds;
@@ -147,6 +167,8 @@ struct Midi {
     int unmatched = 0;
     std::map<int, int> programs; // channel -> program
     std::vector<int> finalKeys; // pitched keys released at the very end
+    std::vector<Note> played; // every matched note, in order
+    std::set<std::tuple<int, int, int>> settings; // controller and program messages
 };
 
 int readVarLen(const std::vector<std::uint8_t>& b, std::size_t& p)
@@ -181,7 +203,7 @@ Midi readMidi(const std::vector<std::uint8_t>& b)
         const std::size_t end = p + 8 + be(b, p + 4, 4);
         p += 8;
         int tick = 0, status = 0;
-        std::map<std::pair<int, int>, int> on;
+        std::map<std::pair<int, int>, std::vector<std::pair<int, int>>> on; // -> tick and velocity
         while (p < end) {
             tick += readVarLen(b, p);
             if (b.at(p) & 0x80)
@@ -201,24 +223,33 @@ Midi readMidi(const std::vector<std::uint8_t>& b)
                 const int d1 = b.at(p++);
                 const int d2 = (kind == 0xC0 || kind == 0xD0) ? 0 : b.at(p++);
                 if (kind == 0x90 && d2 > 0) {
-                    ++on[{ch, d1}];
+                    on[{ch, d1}].emplace_back(tick, d2);
                     ++m.notes;
                     if (m.firstNoteTick < 0 || tick < m.firstNoteTick)
                         m.firstNoteTick = tick;
                 } else if (kind == 0x80 || (kind == 0x90 && d2 == 0)) {
-                    if (on[{ch, d1}]-- <= 0)
+                    auto& sounding = on[{ch, d1}];
+                    if (sounding.empty()) {
                         ++m.unmatched;
+                    } else {
+                        const auto [start, velocity] = sounding.front();
+                        m.played.push_back({start, ch, d1, velocity, tick - start});
+                        sounding.erase(sounding.begin());
+                    }
                     releases.push_back({tick, ch, d1});
                     m.lastReleaseTick = std::max(m.lastReleaseTick, tick);
                 } else if (kind == 0xC0) {
                     m.programs[ch] = d1;
                 }
+                if (kind == 0xB0 || kind == 0xC0)
+                    m.settings.emplace(status, d1, d2);
             }
         }
-        for (const auto& [key, count] : on)
-            m.unmatched += count;
+        for (const auto& [key, sounding] : on)
+            m.unmatched += int(sounding.size());
         p = end;
     }
+    std::sort(m.played.begin(), m.played.end());
     for (const Release& r : releases)
         if (r.tick == m.lastReleaseTick && r.channel != 9)
             m.finalKeys.push_back(r.key);
@@ -259,17 +290,42 @@ TEST(Music, PlaysJapaneseInstruments)
 
 TEST(Music, LoopsCleanly)
 {
-    // It starts at once, every note is let go, the last release is the end
-    // of the file, and what rings last is the tonic D.
+    // It starts at once, every note is let go, the file ends on a bar line
+    // (4/4) so that a restart keeps the beat, nothing is cut off by the end
+    // and what rings last is the tonic D. abc2midi starts notes a tick late
+    // and pads tracks after their last note; the score allows for both.
     const Midi m = readMidi(readAll(kData + "bgm.dat"));
-    EXPECT_EQ(m.firstNoteTick, 0);
+    EXPECT_LE(m.firstNoteTick, 1);
     EXPECT_EQ(m.unmatched, 0);
     ASSERT_FALSE(m.trackEnds.empty());
-    for (int end : m.trackEnds)
-        EXPECT_EQ(end, m.lastReleaseTick);
+    const int end = *std::max_element(m.trackEnds.begin(), m.trackEnds.end());
+    const int bar = 4 * m.division;
+    EXPECT_LE(std::abs(end - (end + bar / 2) / bar * bar), m.division / 60) << end;
+    EXPECT_LE(m.lastReleaseTick, end);
+    EXPECT_LE(end - m.lastReleaseTick, m.division / 16) << "a gap before the restart";
     ASSERT_FALSE(m.finalKeys.empty());
     for (int key : m.finalKeys)
         EXPECT_EQ(key % 12, 2) << key;
+}
+
+TEST(Music, IsWhatItsSourceCompilesTo)
+{
+    // The build compiles assets/music/bgm.abc with abc2midi. The committed
+    // copy must play the same notes with the same instrument settings,
+    // whatever bytes another version of the tool writes around them.
+    const Midi committed = readMidi(readAll(kData + "bgm.dat"));
+    const Midi built = readMidi(readAll(kBuilt + "bgm.dat"));
+    EXPECT_EQ(committed.division, built.division);
+    EXPECT_NEAR(committed.seconds, built.seconds, 1e-9);
+    EXPECT_EQ(committed.settings, built.settings);
+    ASSERT_EQ(committed.played.size(), built.played.size()) << "regenerate bgm.dat (docs/ASSETS.md)";
+    for (std::size_t i = 0; i < committed.played.size(); ++i) {
+        const Note &a = committed.played[i], &b = built.played[i];
+        ASSERT_TRUE(a == b) << "note " << i << ": tick " << a.tick << " channel " << a.channel << " key " << a.key
+                            << " velocity " << a.velocity << " length " << a.length << " against tick " << b.tick
+                            << " channel " << b.channel << " key " << b.key << " velocity " << b.velocity << " length "
+                            << b.length;
+    }
 }
 
 TEST(Music, ReaderRejectsAFileThatIsNotMidi)
