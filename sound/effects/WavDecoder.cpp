@@ -3,7 +3,7 @@
 #include "FileDescriptor.h"
 
 #include "Resampler.h"
-#include "SdlBackend.h"
+#include "SdlWave.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,8 @@
 #include "SdlBackend.h"
 
 #include "AudioSource.h"
-#include "SharedLibrary.h"
+#include "SdlLibrary.h"
 
-#include <SDL.h>
 #include <dlfcn.h>
 
 #include <cstring>
@@ -14,56 +13,6 @@
 namespace sound::sdl {
 
 namespace {
-
-// Every SDL function this file calls. The header gives their types; the library itself is
-// opened on first use.
-#define OMBURA_SDL_FUNCTIONS(X)                                                                                        \
-    X(SDL_SetHint)                                                                                                     \
-    X(SDL_RWFromConstMem)                                                                                              \
-    X(SDL_LoadWAV_RW)                                                                                                  \
-    X(SDL_FreeWAV)                                                                                                     \
-    X(SDL_InitSubSystem)                                                                                               \
-    X(SDL_QuitSubSystem)                                                                                               \
-    X(SDL_OpenAudioDevice)                                                                                             \
-    X(SDL_PauseAudioDevice)                                                                                            \
-    X(SDL_GetAudioDeviceStatus)                                                                                        \
-    X(SDL_CloseAudioDevice)                                                                                            \
-    X(SDL_TLSCleanup)
-
-struct Sdl {
-#define OMBURA_SDL_SLOT(name) decltype(&::name) name = nullptr;
-    OMBURA_SDL_FUNCTIONS(OMBURA_SDL_SLOT)
-#undef OMBURA_SDL_SLOT
-};
-
-// SDL and the libraries it links (X11, Wayland, sound servers) are not needed for the window,
-// so the program does not link them: they are opened by the output's thread, or by the first
-// effect decoded if that comes sooner. Null when SDL is missing or lacks a function.
-const Sdl* sdl()
-{
-    static const Sdl* const loaded = []() -> const Sdl* {
-        static Sdl table;
-        SharedLibrary library("libSDL2-2.0.so.0");
-#define OMBURA_SDL_BIND(name) library.bind(table.name, #name);
-        OMBURA_SDL_FUNCTIONS(OMBURA_SDL_BIND)
-#undef OMBURA_SDL_BIND
-        if (!library.complete())
-            return nullptr;
-        // SDL2's hint table has no lock, so every hint is set here, once, before any thread of
-        // ours can read one.
-        // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
-        table.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
-        // The image handed to SDL is rebuilt from chunks we have already measured, so a
-        // complete-looking file that still falls short is an error, not a shorter sound.
-        table.SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "force");
-        table.SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "dropframe");
-        // ADPCM writers pad the last block; the fact chunk says where the sound really ends.
-        table.SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
-        return &table;
-    }();
-    return loaded;
-}
 
 void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...)
 { }
@@ -97,60 +46,11 @@ void SDLCALL onAudio(void* userdata, Uint8* stream, int len)
     p->pull(p->user, reinterpret_cast<float*>(stream), frames);
 }
 
-std::optional<SampleEncoding> encodingOf(SDL_AudioFormat format)
-{
-    switch (format) {
-    case AUDIO_U8:
-        return SampleEncoding::U8;
-    case AUDIO_S16SYS:
-        return SampleEncoding::S16;
-    case AUDIO_S32SYS:
-        return SampleEncoding::S32;
-    case AUDIO_F32SYS:
-        return SampleEncoding::F32;
-    default:
-        return std::nullopt;
-    }
-}
-
 } // namespace
 
 bool loadLibrary()
 {
     return sdl() != nullptr;
-}
-
-std::optional<RawSamples> decodeWave(std::span<const std::uint8_t> image)
-{
-    const Sdl* api = sdl();
-    if (api == nullptr)
-        return std::nullopt;
-    if (image.empty() || image.size() > static_cast<std::size_t>(INT32_MAX))
-        return std::nullopt;
-    SDL_RWops* rw = api->SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
-    if (rw == nullptr)
-        return std::nullopt;
-
-    SDL_AudioSpec got{};
-    Uint8* buffer = nullptr;
-    Uint32 length = 0;
-    if (api->SDL_LoadWAV_RW(rw, 1, &got, &buffer, &length) == nullptr)
-        return std::nullopt;
-    std::unique_ptr<Uint8, decltype(&SDL_FreeWAV)> owned(buffer, api->SDL_FreeWAV);
-
-    const auto encoding = encodingOf(got.format);
-    if (!encoding || got.channels == 0 || got.freq <= 0 || length == 0)
-        return std::nullopt;
-    const std::size_t frameBytes = SDL_AUDIO_BITSIZE(got.format) / 8u * got.channels;
-    if (length % frameBytes != 0)
-        return std::nullopt;
-
-    RawSamples raw;
-    raw.encoding = *encoding;
-    raw.channels = got.channels;
-    raw.rate = got.freq;
-    raw.bytes.assign(buffer, buffer + length);
-    return raw;
 }
 
 bool initAudio()

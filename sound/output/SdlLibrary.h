@@ -1,0 +1,34 @@
+#pragma once
+
+#include <SDL.h>
+
+// SDL opened at run time: the table of every SDL function this program calls. Only the output
+// (the device) and the effects (decoding WAVE images) include this; everything else sees plain
+// types.
+namespace sound::sdl {
+
+#define OMBURA_SDL_FUNCTIONS(X)                                                                                        \
+    X(SDL_SetHint)                                                                                                     \
+    X(SDL_RWFromConstMem)                                                                                              \
+    X(SDL_LoadWAV_RW)                                                                                                  \
+    X(SDL_FreeWAV)                                                                                                     \
+    X(SDL_InitSubSystem)                                                                                               \
+    X(SDL_QuitSubSystem)                                                                                               \
+    X(SDL_OpenAudioDevice)                                                                                             \
+    X(SDL_PauseAudioDevice)                                                                                            \
+    X(SDL_GetAudioDeviceStatus)                                                                                        \
+    X(SDL_CloseAudioDevice)                                                                                            \
+    X(SDL_TLSCleanup)
+
+struct Sdl {
+#define OMBURA_SDL_SLOT(name) decltype(&::name) name = nullptr;
+    OMBURA_SDL_FUNCTIONS(OMBURA_SDL_SLOT)
+#undef OMBURA_SDL_SLOT
+};
+
+// SDL and the libraries it links (X11, Wayland, sound servers) are not needed for the window,
+// so the program does not link them: they are opened by the output's thread, or by the first
+// effect decoded if that comes sooner. Null when SDL is missing or lacks a function.
+const Sdl* sdl();
+
+} // namespace sound::sdl
