@@ -68,7 +68,16 @@ MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
               error = MciError::SequencerPortInUse;
               return nullptr;
           }
-          return std::make_unique<SequencerDevice>(sequencer_, host_, sequencerClaimed_);
+          // The device says when a play starts it sounding, so the output wakes for it, and
+          // when it closes, so another may open.
+          SequencerDevice::Signals signals;
+          signals.started = [this] {
+              if (wake_)
+                  wake_();
+          };
+          signals.closed = [this] { sequencerClaimed_ = false; };
+          sequencerClaimed_ = true;
+          return std::make_unique<SequencerDevice>(sequencer_, std::move(signals));
       })
 { }
 
@@ -76,11 +85,7 @@ MusicChannel::~MusicChannel() = default;
 
 std::uint32_t MusicChannel::send(std::string_view command, char* reply, unsigned capacity)
 {
-    const std::uint64_t plays = sequencer_.playsAccepted();
-    const std::uint32_t result = interpreter_.send(command, reply, capacity);
-    if (sequencer_.playsAccepted() != plays && wake_)
-        wake_();
-    return result;
+    return interpreter_.send(command, reply, capacity);
 }
 
 void MusicChannel::render(float* out, int frames)

@@ -3,20 +3,20 @@
 #include "MidiFile.h"
 
 #include <memory>
+#include <utility>
 
 namespace sound {
 
-SequencerDevice::SequencerDevice(Sequencer& sequencer, SynthHost& host, bool& claimed)
-    : sequencer_(sequencer), host_(host), claimed_(claimed)
-{
-    claimed_ = true;
-}
+SequencerDevice::SequencerDevice(Sequencer& sequencer, Signals signals)
+    : sequencer_(sequencer), signals_(std::move(signals))
+{ }
 
 SequencerDevice::~SequencerDevice()
 {
     if (loaded_)
         sequencer_.unload();
-    claimed_ = false;
+    if (signals_.closed)
+        signals_.closed();
 }
 
 MciError SequencerDevice::open(const MciCommand& command, std::string&)
@@ -27,9 +27,7 @@ MciError SequencerDevice::open(const MciCommand& command, std::string&)
     if (load.error != MidiLoadError::None || !load.sequence)
         return MciError::InvalidFile;
 
-    auto sequence = std::make_shared<const MidiSequence>(std::move(*load.sequence));
-    const std::uint64_t serial = sequencer_.load(sequence);
-    host_.prepare(sequence->presets, serial);
+    sequencer_.load(std::make_shared<const MidiSequence>(std::move(*load.sequence)));
     loaded_ = true;
     return MciError::Ok;
 }
@@ -47,7 +45,8 @@ MciError SequencerDevice::play(const MciCommand& command, std::string&)
 {
     if (!command.items.empty())
         return MciError::UnrecognizedKeyword;
-    sequencer_.play();
+    if (sequencer_.play() && signals_.started)
+        signals_.started();
     return MciError::Ok;
 }
 

@@ -2,16 +2,22 @@
 
 #include "MciDevice.h"
 #include "Sequencer.h"
-#include "SynthHost.h"
+
+#include <functional>
 
 namespace sound {
 
 // The "sequencer" device type: a MIDI file opened under an alias and played by the one
-// Sequencer. Only one can be open at a time, as with the classic sequencer; `claimed` is the
-// flag that says so, held from construction to destruction.
+// Sequencer. Only one can be open at a time, as with the classic sequencer: the owner hears
+// when a device closes, and when a play makes one start sounding, so the output can wake.
 class SequencerDevice final : public MciDevice {
 public:
-    SequencerDevice(Sequencer& sequencer, SynthHost& host, bool& claimed);
+    struct Signals {
+        std::function<void()> started; // a play was accepted
+        std::function<void()> closed; // the device is going away; the sequencer is free again
+    };
+
+    SequencerDevice(Sequencer& sequencer, Signals signals);
     ~SequencerDevice() override;
     SequencerDevice(const SequencerDevice&) = delete;
     SequencerDevice& operator=(const SequencerDevice&) = delete;
@@ -24,8 +30,7 @@ public:
 
 private:
     Sequencer& sequencer_;
-    SynthHost& host_;
-    bool& claimed_;
+    Signals signals_;
     bool loaded_ = false;
 };
 

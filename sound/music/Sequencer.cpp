@@ -14,17 +14,24 @@ void Sequencer::setPlaying(bool on)
     playing_.store(on, std::memory_order_release);
 }
 
-std::uint64_t Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
+void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
 {
-    std::shared_ptr<const MidiSequence> old;
-    std::lock_guard lock(mutex_);
-    old = std::move(box_.retired);
-    box_.sequence = std::move(sequence);
-    ++box_.serial;
-    ++box_.command;
-    setPlaying(false);
-    box_.silence = true;
-    return box_.serial;
+    std::vector<MidiPreset> presets = sequence ? sequence->presets : std::vector<MidiPreset>();
+    const bool tune = sequence != nullptr;
+    std::uint64_t serial = 0;
+    {
+        std::shared_ptr<const MidiSequence> old;
+        std::lock_guard lock(mutex_);
+        old = std::move(box_.retired);
+        box_.sequence = std::move(sequence);
+        serial = ++box_.serial;
+        ++box_.command;
+        setPlaying(false);
+        box_.silence = true;
+    }
+    // render() holds the tune back until the host has read its instruments under this serial.
+    if (tune)
+        host_.prepare(std::move(presets), serial);
 }
 
 void Sequencer::unload()
@@ -32,15 +39,14 @@ void Sequencer::unload()
     load(nullptr);
 }
 
-void Sequencer::play()
+bool Sequencer::play()
 {
     std::shared_ptr<const MidiSequence> old;
     std::lock_guard lock(mutex_);
     old = std::move(box_.retired);
     ++box_.command;
     setPlaying(box_.sequence != nullptr);
-    if (box_.sequence)
-        ++plays_;
+    return box_.sequence != nullptr;
 }
 
 void Sequencer::stop()

@@ -21,13 +21,13 @@ public:
     explicit Sequencer(SynthHost& host);
 
     // UI thread.
-    std::uint64_t load(std::shared_ptr<const MidiSequence> sequence); // returns the tune's serial
+    // Puts the tune in place and asks the host for its instruments; it waits for them.
+    void load(std::shared_ptr<const MidiSequence> sequence);
     void unload();
-    void play();
+    // False when there is no tune to play.
+    bool play();
     void stop();
     bool playing() const { return playing_.load(std::memory_order_acquire); }
-    // How many plays were accepted; lets the owner notice one without knowing the command.
-    std::uint64_t playsAccepted() const { return plays_; }
 
     // Audio thread: adds `frames` stereo frames into `out`.
     void render(float* out, int frames);
@@ -57,8 +57,6 @@ private:
     Mailbox box_;
     std::atomic<bool> playing_{false};
     std::atomic<bool> sounding_{false};
-
-    std::uint64_t plays_ = 0; // UI thread only
 
     // Audio thread only.
     std::shared_ptr<const MidiSequence> current_;

@@ -88,7 +88,7 @@ protected:
     void open()
     {
         const auto tune = fourNotes();
-        host.prepare(tune->presets, sequencer.load(tune));
+        sequencer.load(tune);
         ASSERT_TRUE(host.waitUntilIdle(5s));
     }
 
@@ -187,7 +187,7 @@ TEST(SequencerLoading, MusicWaitsForTheSoundFontAndThenStartsFromTheBeginning)
     });
     sound::Sequencer sequencer(host);
     const auto tune = fourNotes();
-    host.prepare(tune->presets, sequencer.load(tune));
+    sequencer.load(tune);
     sequencer.play();
 
     std::vector<float> out(2 * 4800);
