@@ -6,6 +6,7 @@
 // Prints `name value` lines; press_to_sample_ms is the 99th percentile over the requests.
 
 #include "AudioEngine.h"
+#include "MixerClock.h"
 #include "SdlBackend.h"
 
 #include <sys/resource.h>
@@ -128,6 +129,7 @@ int main(int argc, char** argv)
     options.framesPerBuffer = framesPerBuffer;
     AudioEngine engine(AudioEngine::Output::Device, std::make_unique<MusicChannel>(std::nullopt), options);
     Mixer& mixer = engine.mixer();
+    bench::MixerClock clock(mixer);
     const std::uint32_t gameFlags = SoundFlag::Async | SoundFlag::NoDefault | SoundFlag::NoStop;
 
     // Open the device and warm the cache.
@@ -149,7 +151,7 @@ int main(int argc, char** argv)
         // Presses come at any moment relative to the device's beat.
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
         const std::uint64_t before = mixer.effectStarts();
-        const double requestFrame = mixer.clockNow();
+        const double requestFrame = clock.now();
         const auto requestTime = Clock::now();
         if (!engine.sndPlaySound(spin, gameFlags)) {
             ++refused;
@@ -159,9 +161,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench_audio: effect never reached the mixer\n");
             return 1;
         }
-        const auto first = static_cast<double>(mixer.lastEffectStartFrame());
+        const auto first = static_cast<double>(clock.lastEffectStartFrame());
         sampleMs.push_back((first - requestFrame) * 1000.0 / kOutputRate);
-        wallMs.push_back(std::chrono::duration<double, std::milli>(mixer.lastEffectStartTime() - requestTime).count());
+        wallMs.push_back(std::chrono::duration<double, std::milli>(clock.lastEffectStartTime() - requestTime).count());
         waitFor([&] { return !engine.effects().active(); }, 2000ms);
     }
 

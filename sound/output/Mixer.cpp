@@ -28,12 +28,8 @@ void Mixer::render(float* out, int frames)
         out[i] = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
     }
 
-    {
-        std::lock_guard lock(clockMutex_);
-        lastBlockStart_ = blockStart_;
-        lastBlockFrames_ = frames;
-        lastBlockTime_ = blockTime_;
-    }
+    if (Observer* observer = observer_.load(std::memory_order_acquire))
+        observer->mixed(blockStart_, frames, blockTime_);
     frames_.store(blockStart_ + static_cast<std::uint64_t>(frames), std::memory_order_release);
 }
 
@@ -42,28 +38,14 @@ bool Mixer::active() const
     return std::any_of(sources_.begin(), sources_.end(), [](const AudioSource* s) { return s->active(); });
 }
 
-double Mixer::clockNow() const
-{
-    const auto now = Clock::now();
-    std::lock_guard lock(clockMutex_);
-    if (lastBlockFrames_ == 0)
-        return static_cast<double>(lastBlockStart_);
-    const double since = std::chrono::duration<double>(now - lastBlockTime_).count() * kOutputRate;
-    return static_cast<double>(lastBlockStart_) + std::clamp(since, 0.0, static_cast<double>(lastBlockFrames_));
-}
-
 void Mixer::noteEffectStart(int offset)
 {
-    lastStartFrame_.store(blockStart_ + static_cast<std::uint64_t>(std::max(offset, 0)), std::memory_order_relaxed);
-    const auto at = blockTime_ + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(static_cast<double>(offset) / kOutputRate));
-    lastStartTime_.store(at.time_since_epoch().count(), std::memory_order_relaxed);
+    if (Observer* observer = observer_.load(std::memory_order_acquire)) {
+        const auto at = blockTime_ + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(static_cast<double>(offset) / kOutputRate));
+        observer->effectStarted(blockStart_ + static_cast<std::uint64_t>(std::max(offset, 0)), at);
+    }
     effectStarts_.fetch_add(1, std::memory_order_release);
-}
-
-Mixer::Clock::time_point Mixer::lastEffectStartTime() const
-{
-    return Clock::time_point(Clock::duration(lastStartTime_.load(std::memory_order_relaxed)));
 }
 
 } // namespace sound

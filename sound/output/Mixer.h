@@ -5,17 +5,27 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace sound {
 
-// Sums the sources into the output block and limits it, and keeps the sample clock: how many
-// frames have left the mixer, and when the last block did. The clock lets tests and the latency
-// benchmark measure in samples instead of trusting the output's pacing.
+// Sums the sources into the output block and limits it, and counts what has left it: frames,
+// and effects whose first sample was mixed. Tests measure in those instead of trusting the
+// output's pacing; measurements that need more (the latency benchmark's clock) watch the
+// mixer through an Observer.
 class Mixer {
 public:
     using Clock = std::chrono::steady_clock;
+
+    // Watches the mixer from the audio thread, for measurement only: it must not block.
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        // A block of `frames` frames starting at frame `start` was mixed, beginning at `at`.
+        virtual void mixed(std::uint64_t start, int frames, Clock::time_point at) = 0;
+        // The first sample of a requested effect is frame `frame`, mixed at about `at`.
+        virtual void effectStarted(std::uint64_t frame, Clock::time_point at) = 0;
+    };
 
     // The sources are fixed for the mixer's life and must outlive it.
     explicit Mixer(std::vector<AudioSource*> sources);
@@ -25,16 +35,14 @@ public:
     bool active() const;
 
     std::uint64_t framesMixed() const { return frames_.load(std::memory_order_acquire); }
-    // Where the clock stands now, in frames: the start of the last block plus the real time
-    // since it was mixed, never past the end of that block.
-    double clockNow() const;
 
     // Audio thread, while a source renders: the first sample of a requested effect is in this
     // block at `offset`.
     void noteEffectStart(int offset);
     std::uint64_t effectStarts() const { return effectStarts_.load(std::memory_order_acquire); }
-    std::uint64_t lastEffectStartFrame() const { return lastStartFrame_.load(std::memory_order_relaxed); }
-    Clock::time_point lastEffectStartTime() const;
+
+    // At most one; null for none. The observer must outlive the mixer or be removed first.
+    void setObserver(Observer* observer) { observer_.store(observer, std::memory_order_release); }
 
 private:
     std::vector<AudioSource*> sources_;
@@ -44,15 +52,8 @@ private:
     std::uint64_t blockStart_ = 0;
     Clock::time_point blockTime_{};
 
-    // The last block, read from other threads; held for a few stores or loads.
-    mutable std::mutex clockMutex_;
-    std::uint64_t lastBlockStart_ = 0;
-    int lastBlockFrames_ = 0;
-    Clock::time_point lastBlockTime_{};
-
-    std::atomic<std::uint64_t> lastStartFrame_{0};
-    std::atomic<Clock::rep> lastStartTime_{0};
     std::atomic<std::uint64_t> effectStarts_{0};
+    std::atomic<Observer*> observer_{nullptr};
 };
 
 } // namespace sound

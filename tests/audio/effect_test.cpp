@@ -1,5 +1,6 @@
 #include "EffectPlayer.h"
 #include "Mixer.h"
+#include "MixerClock.h"
 #include "SoundPlatform.h"
 #include "WavBytes.h"
 
@@ -244,15 +245,16 @@ TEST(Mixer, RecordsWhereAnEffectsFirstSampleLeftTheMixer)
     ConstantSource music(0.0f);
     Mixer mixer({&music, &effects});
     effects.setStartObserver([&](int offset) { mixer.noteEffectStart(offset); });
+    bench::MixerClock clock(mixer);
 
     std::vector<float> out(512 * 2);
     mixer.render(out.data(), 300);
     EXPECT_EQ(mixer.effectStarts(), 0u);
     ASSERT_TRUE(effects.play(path, kGameFlags));
-    EXPECT_LE(mixer.clockNow(), 300.0) << "the clock never runs past the end of the last block";
+    EXPECT_LE(clock.now(), 300.0) << "the clock never runs past the end of the last block";
     mixer.render(out.data(), 512);
     EXPECT_EQ(mixer.effectStarts(), 1u);
-    EXPECT_EQ(mixer.lastEffectStartFrame(), 300u);
+    EXPECT_EQ(clock.lastEffectStartFrame(), 300u);
     EXPECT_FLOAT_EQ(out[0], EffectPlayer::kGain * 0.25f);
     mixer.render(out.data(), 512);
     EXPECT_EQ(mixer.effectStarts(), 1u);
