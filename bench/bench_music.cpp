@@ -6,7 +6,9 @@
 //
 // Without an argument it plays bgm.dat from the build folder above this program, or, when
 // there is none, a minute-long tune it writes itself.
+#include "ByteOrder.h"
 #include "MidiFile.h"
+#include "MidiVarLen.h"
 #include "MusicChannel.h"
 #include "SoundFontSearch.h"
 
@@ -53,17 +55,6 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void number(std::vector<std::uint8_t>& b, std::uint32_t v)
-{
-    std::uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = static_cast<std::uint8_t>(v & 0x7F);
-    while (v >>= 7)
-        tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
-    while (n > 0)
-        b.push_back(tmp[--n]);
-}
-
 // Sixty seconds at 120 beats a minute: a melody, a bass, three-note chords and drums, enough
 // voices at once to load the synthesiser as a real tune does.
 std::vector<std::uint8_t> minuteTune()
@@ -99,17 +90,15 @@ std::vector<std::uint8_t> minuteTune()
                                        0x00, 0xC0, 107,  0x00, 0xC1, 33,   0x00, 0xC2, 48};
     std::uint32_t now = 0;
     for (const Event& e : events) {
-        number(track, e.at - now);
+        ombura::appendVarLen(track, e.at - now);
         now = e.at;
         track.insert(track.end(), {e.status, e.key, e.velocity});
     }
-    number(track, 120 * 480 - now);
+    ombura::appendVarLen(track, 120 * 480 - now);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
 
     std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
-    const auto size = static_cast<std::uint32_t>(track.size());
-    file.insert(file.end(), {static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
-                             static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)});
+    ombura::appendBe32(file, static_cast<std::uint32_t>(track.size()));
     file.insert(file.end(), track.begin(), track.end());
     return file;
 }

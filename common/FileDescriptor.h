@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace sound {
+namespace ombura {
 
 // Owns an open file descriptor and closes it on every way out.
 class FileDescriptor {
@@ -21,4 +21,4 @@ private:
     int fd_;
 };
 
-} // namespace sound
+} // namespace ombura

@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-namespace sound {
+namespace ombura {
 
 // A system library opened at run time rather than linked, with its functions looked up one by
 // one into a table the caller owns. The program then starts without the library and its own
@@ -37,4 +37,20 @@ private:
     bool missing_ = false;
 };
 
-} // namespace sound
+} // namespace ombura
+
+// A table of functions looked up by name in one SharedLibrary. LIST is an X-macro that names
+// each function, X(name); the library's own header gives their types. Declares struct `Table`
+// with a null pointer per function and bind(library), which fills them and is true when the
+// library opened and had every one.
+#define OMBURA_SYMBOL_SLOT(name) decltype(&::name) name = nullptr;
+#define OMBURA_SYMBOL_BIND(name) library.bind(name, #name);
+#define OMBURA_SYMBOL_TABLE(Table, LIST)                                                                               \
+    struct Table {                                                                                                     \
+        LIST(OMBURA_SYMBOL_SLOT)                                                                                       \
+        bool bind(::ombura::SharedLibrary& library)                                                                    \
+        {                                                                                                              \
+            LIST(OMBURA_SYMBOL_BIND)                                                                                   \
+            return library.complete();                                                                                 \
+        }                                                                                                              \
+    };

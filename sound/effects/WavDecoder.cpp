@@ -1,16 +1,13 @@
 #include "WavDecoder.h"
 
-#include "FileDescriptor.h"
+#include "ReadFile.h"
 
 #include "Resampler.h"
 #include "SdlWave.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <variant>
@@ -132,36 +129,26 @@ WavResult loadWavFile(const std::string& path, FileStamp* stamp)
 {
     if (path.empty())
         return failure(WavError::NotFound);
-    // Non-blocking, so that a FIFO under the name cannot stall us before fstat says what it is.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0)
-        return failure(errno == ENOENT || errno == ENOTDIR ? WavError::NotFound : WavError::Unreadable);
-    struct stat st { };
-    if (::fstat(fd.get(), &st) != 0)
+    const ombura::FileContents file = ombura::readRegularFile(path, kMaxWavFileBytes);
+    switch (file.error) {
+    case ombura::ReadError::NotFound:
+        return failure(WavError::NotFound);
+    case ombura::ReadError::CannotOpen:
+    case ombura::ReadError::Unreadable:
         return failure(WavError::Unreadable);
-    if (!S_ISREG(st.st_mode))
+    case ombura::ReadError::NotAFile:
         return failure(WavError::NotAFile);
-    if (stamp != nullptr)
-        *stamp = stampFrom(st);
-    if (st.st_size == 0)
-        return failure(WavError::Empty);
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxWavFileBytes)
-        return failure(WavError::TooLarge);
-
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failure(WavError::Unreadable);
-        if (n == 0)
-            break; // the file shrank while we read it; decode what is there
-        got += static_cast<std::size_t>(n);
+    case ombura::ReadError::TooLarge:
+    case ombura::ReadError::None:
+        break;
     }
-    bytes.resize(got);
-    return decodeWav(bytes);
+    if (stamp != nullptr)
+        *stamp = stampFrom(file.info);
+    if (file.info.st_size == 0)
+        return failure(WavError::Empty);
+    if (file.error == ombura::ReadError::TooLarge)
+        return failure(WavError::TooLarge);
+    return decodeWav(file.bytes);
 }
 
 std::optional<FileStamp> stampOf(const std::string& path)

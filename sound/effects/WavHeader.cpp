@@ -1,5 +1,7 @@
 #include "WavHeader.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,32 +11,14 @@ namespace sound {
 
 namespace {
 
-std::uint16_t u16(std::span<const std::uint8_t> b, std::size_t at)
-{
-    return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t u32(std::span<const std::uint8_t> b, std::size_t at)
-{
-    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
+constexpr auto u16 = ombura::readLe16;
+constexpr auto u32 = ombura::readLe32;
+constexpr auto put16 = ombura::appendLe16;
+constexpr auto put32 = ombura::appendLe32;
 
 bool tagIs(std::span<const std::uint8_t> b, std::size_t at, const char (&tag)[5])
 {
     return std::memcmp(b.data() + at, tag, 4) == 0;
-}
-
-void put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    put16(out, v & 0xFFFFu);
-    put16(out, v >> 16);
 }
 
 void putTag(std::vector<std::uint8_t>& out, const char (&tag)[5])

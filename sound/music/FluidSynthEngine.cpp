@@ -46,11 +46,7 @@ constexpr int kScratchFrames = 512;
     X(fluid_synth_get_internal_bufsize)                                                                                \
     X(fluid_synth_write_float)
 
-struct Fluid {
-#define OMBURA_FLUID_SLOT(name) decltype(&::name) name = nullptr;
-    OMBURA_FLUID_FUNCTIONS(OMBURA_FLUID_SLOT)
-#undef OMBURA_FLUID_SLOT
-};
+OMBURA_SYMBOL_TABLE(Fluid, OMBURA_FLUID_FUNCTIONS)
 
 void ignoreLog(int, const char*, void*)
 { }
@@ -63,11 +59,8 @@ const Fluid* fluid()
 {
     static const Fluid* const loaded = []() -> const Fluid* {
         static Fluid table;
-        SharedLibrary library("libfluidsynth.so.3");
-#define OMBURA_FLUID_BIND(name) library.bind(table.name, #name);
-        OMBURA_FLUID_FUNCTIONS(OMBURA_FLUID_BIND)
-#undef OMBURA_FLUID_BIND
-        if (!library.complete())
+        ombura::SharedLibrary library("libfluidsynth.so.3");
+        if (!table.bind(library))
             return nullptr;
         // FluidSynth writes its messages to the terminal unless told otherwise; the game is silent.
         for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)

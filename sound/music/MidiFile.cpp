@@ -1,5 +1,7 @@
 #include "MidiFile.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <bitset>
@@ -20,22 +22,9 @@ constexpr std::uint8_t kMetaEnd = 0x2F;
 constexpr int kDrumChannel = 9;
 constexpr std::uint16_t kDrumBank = 128;
 
-std::uint32_t be32(Bytes b, std::size_t at)
-{
-    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) | (std::uint32_t{b[at + 2]} << 8) |
-           std::uint32_t{b[at + 3]};
-}
-
-std::uint16_t be16(Bytes b, std::size_t at)
-{
-    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-
-std::uint32_t le32(Bytes b, std::size_t at)
-{
-    return std::uint32_t{b[at]} | (std::uint32_t{b[at + 1]} << 8) | (std::uint32_t{b[at + 2]} << 16) |
-           (std::uint32_t{b[at + 3]} << 24);
-}
+using ombura::readBe16;
+using ombura::readBe32;
+using ombura::readLe32;
 
 bool tagIs(Bytes b, std::size_t at, const char* tag)
 {
@@ -150,8 +139,7 @@ private:
         const std::size_t body = pos_;
         pos_ += length;
         if (type == kMetaTempo && length >= 3) {
-            const std::uint32_t tempo = (std::uint32_t{data_[body]} << 16) | (std::uint32_t{data_[body + 1]} << 8) |
-                                        std::uint32_t{data_[body + 2]};
+            const std::uint32_t tempo = ombura::readBe(data_, body, 3);
             if (tempo > 0) {
                 RawEvent e;
                 e.tick = tick_;
@@ -302,7 +290,7 @@ std::optional<Bytes> unwrapRmid(Bytes file)
         return file;
     std::size_t at = 12;
     while (file.size() - at >= 8) {
-        const std::size_t size = le32(file, at + 4);
+        const std::size_t size = readLe32(file, at + 4);
         const std::size_t body = at + 8;
         if (size > file.size() - body)
             return std::nullopt;
@@ -328,12 +316,12 @@ std::optional<MidiSequence> parseMidi(Bytes bytes)
 
     if (file.size() < 14 || !tagIs(file, 0, "MThd"))
         return std::nullopt;
-    const std::uint32_t headerSize = be32(file, 4);
+    const std::uint32_t headerSize = readBe32(file, 4);
     if (headerSize < 6 || headerSize > file.size() - 8)
         return std::nullopt;
-    const std::uint16_t format = be16(file, 8);
-    const std::uint16_t tracks = be16(file, 10);
-    const std::uint16_t division = be16(file, 12);
+    const std::uint16_t format = readBe16(file, 8);
+    const std::uint16_t tracks = readBe16(file, 10);
+    const std::uint16_t division = readBe16(file, 12);
     if (format > 1 || tracks == 0 || (format == 0 && tracks != 1))
         return std::nullopt;
     std::optional<Clock> clock = Clock::fromDivision(division);
@@ -346,7 +334,7 @@ std::optional<MidiSequence> parseMidi(Bytes bytes)
     for (unsigned found = 0; found < tracks;) {
         if (file.size() - at < 8)
             return std::nullopt;
-        const std::size_t size = be32(file, at + 4);
+        const std::size_t size = readBe32(file, at + 4);
         const std::size_t body = at + 8;
         if (size > file.size() - body)
             return std::nullopt;

@@ -1,18 +1,13 @@
 #include "SdlLibrary.h"
 
-#include "SharedLibrary.h"
-
 namespace sound::sdl {
 
 const Sdl* sdl()
 {
     static const Sdl* const loaded = []() -> const Sdl* {
         static Sdl table;
-        SharedLibrary library("libSDL2-2.0.so.0");
-#define OMBURA_SDL_BIND(name) library.bind(table.name, #name);
-        OMBURA_SDL_FUNCTIONS(OMBURA_SDL_BIND)
-#undef OMBURA_SDL_BIND
-        if (!library.complete())
+        ombura::SharedLibrary library("libSDL2-2.0.so.0");
+        if (!table.bind(library))
             return nullptr;
         // SDL2's hint table has no lock, so every hint is set here, once, before any thread of
         // ours can read one.

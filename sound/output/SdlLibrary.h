@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SharedLibrary.h"
+
 #include <SDL.h>
 
 // SDL opened at run time: the table of every SDL function this program calls. Only the output
@@ -20,11 +22,7 @@ namespace sound::sdl {
     X(SDL_CloseAudioDevice)                                                                                            \
     X(SDL_TLSCleanup)
 
-struct Sdl {
-#define OMBURA_SDL_SLOT(name) decltype(&::name) name = nullptr;
-    OMBURA_SDL_FUNCTIONS(OMBURA_SDL_SLOT)
-#undef OMBURA_SDL_SLOT
-};
+OMBURA_SYMBOL_TABLE(Sdl, OMBURA_SDL_FUNCTIONS)
 
 // SDL and the libraries it links (X11, Wayland, sound servers) are not needed for the window,
 // so the program does not link them: they are opened by the output's thread, or by the first

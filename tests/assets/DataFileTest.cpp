@@ -2,6 +2,8 @@
 // effects as PCM WAV, the music as a Standard MIDI File. They must also hold
 // what this build makes from their sources: the same samples, the same notes.
 
+#include "ByteOrder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,20 +30,17 @@ std::vector<std::uint8_t> readAll(const std::string& path)
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// Both throw when the file ends too soon.
 std::uint32_t le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes)
 {
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | b.at(at + std::size_t(i));
-    return v;
+    static_cast<void>(b.at(at + std::size_t(bytes) - 1));
+    return ombura::readLe(b, at, bytes);
 }
 
 std::uint32_t be(const std::vector<std::uint8_t>& b, std::size_t at, int bytes)
 {
-    std::uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | b.at(at + std::size_t(i));
-    return v;
+    static_cast<void>(b.at(at + std::size_t(bytes) - 1));
+    return ombura::readBe(b, at, bytes);
 }
 
 struct Wav {

@@ -2,6 +2,8 @@
 
 // Builds WAVE files byte by byte for the audio tests, including deliberately broken ones.
 
+#include "ByteOrder.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -11,16 +13,17 @@ namespace wavtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+using ombura::appendLe16;
+using ombura::appendLe32;
+
 inline void put16(Bytes& b, std::uint32_t v)
 {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
+    appendLe16(b, v);
 }
 
 inline void put32(Bytes& b, std::uint32_t v)
 {
-    put16(b, v & 0xFFFFu);
-    put16(b, v >> 16);
+    appendLe32(b, v);
 }
 
 inline void putTag(Bytes& b, const std::string& tag)
@@ -50,8 +53,7 @@ inline Bytes riff(const std::vector<Chunk>& chunks, std::int64_t riffSize = -1)
             b.push_back(0);
     }
     const auto size = static_cast<std::uint32_t>(riffSize >= 0 ? riffSize : static_cast<std::int64_t>(b.size() - 8));
-    for (int i = 0; i < 4; ++i)
-        b[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    ombura::storeLe32(b, 4, size);
     return b;
 }
 

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -32,7 +34,7 @@ TEST(SharedLibrary, CompleteOnlyWhenTheLibraryAndEveryFunctionAreThere)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.soname) + " with " + std::to_string(c.names.size()) + " names");
-        sound::SharedLibrary library(c.soname);
+        ombura::SharedLibrary library(c.soname);
         std::vector<Cosine*> slots(c.names.size(), nullptr);
         for (std::size_t i = 0; i < c.names.size(); ++i)
             library.bind(slots[i], c.names[i]);
@@ -47,13 +49,35 @@ TEST(SharedLibrary, CompleteOnlyWhenTheLibraryAndEveryFunctionAreThere)
 
 TEST(SharedLibrary, BoundFunctionsAreTheLibrarysOwn)
 {
-    sound::SharedLibrary library("libm.so.6");
+    ombura::SharedLibrary library("libm.so.6");
     Cosine* cosine = nullptr;
     library.bind(cosine, "cos");
     ASSERT_TRUE(library.complete());
     ASSERT_NE(cosine, nullptr);
     EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
     EXPECT_DOUBLE_EQ(cosine(M_PI), -1.0);
+}
+
+// A table made by OMBURA_SYMBOL_TABLE binds every name it lists, or says it could not.
+extern "C" int ombura_no_such_function(void);
+#define LIBC_FUNCTIONS(X) X(strlen) X(getpid)
+#define LIBC_AND_MISSING(X) X(strlen) X(ombura_no_such_function)
+OMBURA_SYMBOL_TABLE(Libc, LIBC_FUNCTIONS)
+OMBURA_SYMBOL_TABLE(LibcAndMissing, LIBC_AND_MISSING)
+
+TEST(SymbolTable, BindsEveryNameOrSaysItCannot)
+{
+    ombura::SharedLibrary libc("libc.so.6");
+    Libc table;
+    ASSERT_TRUE(table.bind(libc));
+    EXPECT_EQ(table.strlen("Ombura"), 6u);
+    EXPECT_EQ(table.getpid(), getpid());
+
+    ombura::SharedLibrary again("libc.so.6");
+    LibcAndMissing partial;
+    EXPECT_FALSE(partial.bind(again));
+    EXPECT_NE(partial.strlen, nullptr);
+    EXPECT_EQ(partial.ombura_no_such_function, nullptr);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "OmburaVersion.h"
 
 #include <gtest/gtest.h>
@@ -88,13 +89,8 @@ std::pair<int, int> pngSize(const fs::path& path)
     const std::string bytes = slurp(path);
     if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0)
         return {0, 0};
-    const auto be32 = [&](std::size_t at) {
-        int v = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-        return v;
-    };
-    return {be32(16), be32(20)};
+    const std::span<const std::uint8_t> b(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return {static_cast<int>(ombura::readBe32(b, 16)), static_cast<int>(ombura::readBe32(b, 20))};
 }
 
 // One scratch installation shared by every case.

@@ -1,5 +1,7 @@
 #include "BadFiles.h"
 
+#include "ByteOrder.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -35,22 +37,23 @@ void writeAll(const fs::path& path, const Bytes& bytes)
         throw std::runtime_error("cannot write " + path.string());
 }
 
+// These throw, as the rest of this file does, when a file is shorter than expected.
 void putLe32(Bytes& b, std::size_t at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+    static_cast<void>(b.at(at + 3));
+    ombura::storeLe32(b, at, v);
 }
 
 void putBe32(Bytes& b, std::size_t at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
+    static_cast<void>(b.at(at + 3));
+    ombura::storeBe32(b, at, v);
 }
 
 std::uint32_t le32(const Bytes& b, std::size_t at)
 {
-    return std::uint32_t(b.at(at)) | std::uint32_t(b.at(at + 1)) << 8 | std::uint32_t(b.at(at + 2)) << 16 |
-           std::uint32_t(b.at(at + 3)) << 24;
+    static_cast<void>(b.at(at + 3));
+    return ombura::readLe32(b, at);
 }
 
 // Where the "data" chunk's header starts in a well-formed WAVE file.

@@ -3,6 +3,9 @@
 // Small MIDI files written byte by byte for the tests, and a scratch folder whose name has
 // blanks, quotes, non-ASCII letters and words the command parser knows.
 
+#include "ByteOrder.h"
+#include "MidiVarLen.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,47 +29,29 @@ public:
     }
     Track& tempo(std::uint32_t delta, std::uint32_t microsPerQuarter)
     {
-        return event(delta,
-                     {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(microsPerQuarter >> 16),
-                      static_cast<std::uint8_t>(microsPerQuarter >> 8), static_cast<std::uint8_t>(microsPerQuarter)});
+        event(delta, {0xFF, 0x51, 0x03});
+        ombura::appendBe(data, microsPerQuarter, 3);
+        return *this;
     }
     Track& end(std::uint32_t delta) { return event(delta, {0xFF, 0x2F, 0x00}); }
     Track& number(std::uint32_t v)
     {
-        std::uint8_t tmp[5];
-        int n = 0;
-        tmp[n++] = static_cast<std::uint8_t>(v & 0x7F);
-        while (v >>= 7)
-            tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
-        while (n > 0)
-            data.push_back(tmp[--n]);
+        ombura::appendVarLen(data, v);
         return *this;
     }
     Bytes data;
 };
 
-inline void put32(Bytes& b, std::uint32_t v)
-{
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(static_cast<std::uint8_t>(v >> s));
-}
-
-inline void put16(Bytes& b, std::uint16_t v)
-{
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-    b.push_back(static_cast<std::uint8_t>(v));
-}
-
 inline Bytes smf(std::uint16_t format, std::uint16_t division, const std::vector<Track>& tracks)
 {
     Bytes b{'M', 'T', 'h', 'd'};
-    put32(b, 6);
-    put16(b, format);
-    put16(b, static_cast<std::uint16_t>(tracks.size()));
-    put16(b, division);
+    ombura::appendBe32(b, 6);
+    ombura::appendBe16(b, format);
+    ombura::appendBe16(b, static_cast<std::uint16_t>(tracks.size()));
+    ombura::appendBe16(b, division);
     for (const Track& t : tracks) {
         b.insert(b.end(), {'M', 'T', 'r', 'k'});
-        put32(b, static_cast<std::uint32_t>(t.data.size()));
+        ombura::appendBe32(b, static_cast<std::uint32_t>(t.data.size()));
         b.insert(b.end(), t.data.begin(), t.data.end());
     }
     return b;
@@ -74,14 +59,10 @@ inline Bytes smf(std::uint16_t format, std::uint16_t division, const std::vector
 
 inline Bytes rmid(const Bytes& midi)
 {
-    auto le32 = [](Bytes& b, std::uint32_t v) {
-        for (int s = 0; s < 32; s += 8)
-            b.push_back(static_cast<std::uint8_t>(v >> s));
-    };
     Bytes b{'R', 'I', 'F', 'F'};
-    le32(b, static_cast<std::uint32_t>(4 + 8 + midi.size() + (midi.size() & 1)));
+    ombura::appendLe32(b, static_cast<std::uint32_t>(4 + 8 + midi.size() + (midi.size() & 1)));
     b.insert(b.end(), {'R', 'M', 'I', 'D', 'd', 'a', 't', 'a'});
-    le32(b, static_cast<std::uint32_t>(midi.size()));
+    ombura::appendLe32(b, static_cast<std::uint32_t>(midi.size()));
     b.insert(b.end(), midi.begin(), midi.end());
     if (midi.size() & 1)
         b.push_back(0);
