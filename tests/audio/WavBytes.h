@@ -26,9 +26,12 @@ inline void put32(Bytes& b, std::uint32_t v)
     appendLe32(b, v);
 }
 
+// A chunk identifier is four bytes; a shorter tag is padded with blanks as RIFF does, so a test
+// can never read past the end of its own string.
 inline void putTag(Bytes& b, const std::string& tag)
 {
-    b.insert(b.end(), tag.begin(), tag.begin() + 4);
+    for (std::size_t i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(i < tag.size() ? tag[i] : ' '));
 }
 
 struct Chunk {

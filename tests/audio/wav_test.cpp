@@ -419,7 +419,7 @@ TEST(WavCache, KeepsOnlyItsCapacity)
     WavCache cache(2);
     std::vector<std::string> paths;
     for (int i = 0; i < 3; ++i) {
-        paths.push_back(dir.file("s" + std::to_string(i)).string());
+        paths.push_back(dir.file(std::to_string(i) + ".wav").string());
         writeFile(paths.back(), levelWav(10 + i, 1000));
         ASSERT_TRUE(cache.load(paths.back()));
     }
