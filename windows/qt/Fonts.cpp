@@ -2,6 +2,7 @@
 
 #include "Form.h"
 #include "Layouts.h"
+#include "QtString.h"
 
 #include <cmath>
 
@@ -9,8 +10,8 @@ namespace windows::qt {
 
 void installFontSubstitutes()
 {
-    const QString gothic = QString::fromUtf8(kGothicFace.data(), static_cast<qsizetype>(kGothicFace.size()));
-    const QString brush = QString::fromUtf8(kBrushFace.data(), static_cast<qsizetype>(kBrushFace.size()));
+    const QString gothic = qstr(kGothicFace);
+    const QString brush = qstr(kBrushFace);
     QFont::insertSubstitutions(gothic, {kGothicFamily, "IPAGothic", "Noto Sans CJK JP"});
     QFont::insertSubstitutions(brush, {kBrushFamily, "KouzanBrushFont", kGothicFamily});
 }
@@ -18,8 +19,7 @@ void installFontSubstitutes()
 QFont fontFor(const windows::Font& font)
 {
     const bool named = !font.face.empty();
-    QFont f(named ? QString::fromUtf8(font.face.data(), static_cast<qsizetype>(font.face.size()))
-                  : QString(kGothicFamily));
+    QFont f(named ? qstr(font.face) : QString(kGothicFamily));
     // Layouts are in 96-dpi pixels, so sizes are set in pixels too: the text then fits its
     // label whatever the screen's own dpi, and a device pixel ratio only sharpens it.
     const double points = font.points > 0 ? font.points : kDefaultPoints;

@@ -1,6 +1,7 @@
 #include "FormAccessibility.h"
 
 #include "FormView.h"
+#include "QtString.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -15,11 +16,6 @@
 namespace windows::qt {
 
 namespace {
-
-QString qstr(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 bool before(const Rect& a, const Rect& b)
 {

@@ -1,6 +1,7 @@
 #include "FormView.h"
 
 #include "Fonts.h"
+#include "QtString.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -13,11 +14,6 @@
 namespace windows::qt {
 
 namespace {
-
-QString qstr(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 MouseButton toModel(Qt::MouseButton b)
 {

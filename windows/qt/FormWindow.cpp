@@ -1,6 +1,7 @@
 #include "FormWindow.h"
 
 #include "FormView.h"
+#include "QtString.h"
 #include "TaskbarHint.h"
 
 #include <QAction>
@@ -15,20 +16,10 @@
 
 namespace windows::qt {
 
-namespace {
-
-QString qstr(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-} // namespace
-
 FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
 {
     setObjectName(qstr(form.name()));
-    setWindowTitle(
-        QString::fromUtf8(form.layout().caption.data(), static_cast<qsizetype>(form.layout().caption.size())));
+    setWindowTitle(qstr(form.layout().caption));
     view_ = new FormView(form, this);
     view_->setObjectName(qstr(form.name()) + "View");
     setCentralWidget(view_);

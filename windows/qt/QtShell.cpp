@@ -1,6 +1,7 @@
 #include "QtShell.h"
 
 #include "FormWindow.h"
+#include "QtString.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -46,8 +47,7 @@ void QtShell::discardForm(std::unique_ptr<Form> form)
 
 void QtShell::messageBox(const std::string& prompt, const std::string& title)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(prompt),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, qstr(title), qstr(prompt), QMessageBox::Ok);
     box.setObjectName("MessageBox");
     box.exec();
 }

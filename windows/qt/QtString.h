@@ -1,0 +1,16 @@
+#pragma once
+
+// The window model keeps its names and captions as UTF-8 std::string; Qt wants QString.
+
+#include <QString>
+
+#include <string_view>
+
+namespace windows::qt {
+
+inline QString qstr(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace windows::qt
