@@ -1,5 +1,7 @@
 #include "GameState.h"
 
+#include "DataFiles.h"
+
 #include <limits>
 
 namespace game {
@@ -21,7 +23,8 @@ DataPaths dataPaths(const std::string& directory, char separator)
     if (!directory.empty() && directory.front() == '\\')
         return {};
     const std::string base = directory + separator;
-    return {base + "bgm.dat", base + "kuruiya.dat", base + "keikoku.dat", base + "zaku.dat"};
+    return {base + std::string(assets::kMusicFile), base + std::string(assets::kSpinFile),
+            base + std::string(assets::kWarningFile), base + std::string(assets::kSlashFile)};
 }
 
 } // namespace game

@@ -11,6 +11,8 @@
 //
 // Usage: make_effects <output folder>
 
+#include "DataFiles.h"
+
 #include <sndfile.h>
 
 #include <cmath>
@@ -204,9 +206,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
         return 2;
     }
-    const std::string dir = argv[1];
-    const bool ok = writeWav(dir + "/kuruiya.dat", spin()) && writeWav(dir + "/keikoku.dat", warning()) &&
-                    writeWav(dir + "/zaku.dat", slash());
+    const std::string dir = std::string(argv[1]) + "/";
+    const bool ok = writeWav(dir + std::string(assets::kSpinFile), spin()) &&
+                    writeWav(dir + std::string(assets::kWarningFile), warning()) &&
+                    writeWav(dir + std::string(assets::kSlashFile), slash());
     if (!ok) {
         std::fprintf(stderr, "make_effects: cannot write into %s\n", dir.c_str());
         return 1;

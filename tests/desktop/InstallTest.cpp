@@ -1,4 +1,5 @@
 #include "ByteOrder.h"
+#include "DataFiles.h"
 #include "OmburaVersion.h"
 
 #include <gtest/gtest.h>
@@ -236,8 +237,8 @@ TEST_F(InstallTest, LauncherIgnoresItsArgumentsAndFindsItsFolder)
     std::istringstream log(slurp(trace));
     int opened = 0;
     for (std::string line; std::getline(log, line);)
-        for (const std::string data : {"bgm.dat", "kuruiya.dat", "keikoku.dat", "zaku.dat"})
-            if (line.find("/" + data + "\"") != std::string::npos) {
+        for (const std::string_view name : assets::kDataFiles)
+            if (const std::string data(name); line.find("/" + data + "\"") != std::string::npos) {
                 ++opened;
                 EXPECT_NE(line.find(fs::canonical(programDir()).string() + "/" + data), std::string::npos) << line;
             }

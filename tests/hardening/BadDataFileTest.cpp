@@ -5,6 +5,7 @@
 
 #include "AudioEngine.h"
 #include "BadFiles.h"
+#include "DataFiles.h"
 #include "Fakes.h"
 #include "Form1.h"
 #include "GameState.h"
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
@@ -36,15 +38,15 @@ enum class Role { Music, Spin, Warning, Slash };
 struct RoleInfo {
     Role role;
     const char* label;
-    const char* file;
+    std::string_view file;
     FileType type;
 };
 
 constexpr std::array<RoleInfo, 4> kRoles{{
-    {Role::Music, "Music", "bgm.dat", FileType::Midi},
-    {Role::Spin, "Spin", "kuruiya.dat", FileType::Wav},
-    {Role::Warning, "Warning", "keikoku.dat", FileType::Wav},
-    {Role::Slash, "Slash", "zaku.dat", FileType::Wav},
+    {Role::Music, "Music", assets::kMusicFile, FileType::Midi},
+    {Role::Spin, "Spin", assets::kSpinFile, FileType::Wav},
+    {Role::Warning, "Warning", assets::kWarningFile, FileType::Wav},
+    {Role::Slash, "Slash", assets::kSlashFile, FileType::Wav},
 }};
 
 constexpr std::array<BadKind, 12> kBadKinds{
@@ -281,7 +283,7 @@ TEST_P(BadDataFile, GamePlaysOnAndOnlyThatSoundIsSilent)
     hardening::OddProgramFolder folder;
     copyGoodFiles(folder.path());
     const fs::path bad = folder.path() / role.file;
-    const fs::path otherKind = kGoodData / (role.type == FileType::Midi ? "kuruiya.dat" : "bgm.dat");
+    const fs::path otherKind = kGoodData / (role.type == FileType::Midi ? assets::kSpinFile : assets::kMusicFile);
     hardening::spoil(bad, role.type, kind, otherKind);
     // Root reads a file of mode 000 all the same; then it is simply a good file.
     const bool unreadableAfterAll = kind == BadKind::Unreadable && ::access(bad.c_str(), R_OK) == 0;
@@ -310,7 +312,7 @@ TEST_P(BadDataFile, GamePlaysOnAndOnlyThatSoundIsSilent)
         if (other.type != FileType::Wav)
             continue;
         SCOPED_TRACE(other.file);
-        const std::vector<bool> starts = run.startsOf(other.file);
+        const std::vector<bool> starts = run.startsOf(std::string(other.file));
         EXPECT_FALSE(starts.empty());
         const bool expectStart = !(other.role == role.role && silent);
         for (bool started : starts)
@@ -342,9 +344,9 @@ TEST(GoodDataFiles, EverySoundIsHeard)
     GameRun run(copyGoodFiles(folder.path()), std::make_unique<sound::MusicChannel>());
     run.play();
     expectSameGame(run.record());
-    for (const char* file : {"kuruiya.dat", "keikoku.dat", "zaku.dat"}) {
+    for (const std::string_view file : {assets::kSpinFile, assets::kWarningFile, assets::kSlashFile}) {
         SCOPED_TRACE(file);
-        const std::vector<bool> starts = run.startsOf(file);
+        const std::vector<bool> starts = run.startsOf(std::string(file));
         ASSERT_FALSE(starts.empty());
         EXPECT_TRUE(std::all_of(starts.begin(), starts.end(), [](bool s) { return s; }));
     }
