@@ -43,7 +43,8 @@ private:
 // each function, X(name); the library's own header gives their types. Declares struct `Table`
 // with a null pointer per function and bind(library), which fills them and is true when the
 // library opened and had every one.
-#define OMBURA_SYMBOL_SLOT(name) decltype(&::name) name = nullptr;
+// A declaration names the function: it cannot be put in parentheses.
+#define OMBURA_SYMBOL_SLOT(name) decltype(&::name) name = nullptr; // NOLINT(bugprone-macro-parentheses)
 #define OMBURA_SYMBOL_BIND(name) library.bind(name, #name);
 #define OMBURA_SYMBOL_TABLE(Table, LIST)                                                                               \
     struct Table {                                                                                                     \

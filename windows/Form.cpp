@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace windows {
 
@@ -12,7 +13,7 @@ namespace {
 Size estimateCaption(const Element& label)
 {
     const double points = label.layout().font.points > 0 ? label.layout().font.points : 9.0;
-    const int em = static_cast<int>(points * 96.0 / 72.0 + 0.5);
+    const int em = static_cast<int>(std::lround(points * 96.0 / 72.0));
     int width = 0;
     const std::string& text = label.caption();
     for (std::size_t i = 0; i < text.size(); ++i) {

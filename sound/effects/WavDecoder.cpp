@@ -72,8 +72,10 @@ std::vector<float> toStereo(const sdl::RawSamples& raw, std::size_t frames)
         float right = 0.0f;
         for (std::size_t c = 0; c < channels; ++c)
             (c % 2 == 0 ? left : right) += sampleAt(raw, first + c);
-        stereo[f * 2] = left / static_cast<float>((channels + 1) / 2);
-        stereo[f * 2 + 1] = right / static_cast<float>(channels / 2);
+        const std::size_t leftChannels = (channels + 1) / 2;
+        const std::size_t rightChannels = channels / 2;
+        stereo[f * 2] = left / static_cast<float>(leftChannels);
+        stereo[f * 2 + 1] = right / static_cast<float>(rightChannels);
     }
     return stereo;
 }

@@ -26,7 +26,7 @@ void SynthHost::start()
     Loader loader = std::move(loader_);
     loader_ = nullptr;
     try {
-        thread_ = std::thread([this, loader = std::move(loader)]() mutable { run(std::move(loader)); });
+        thread_ = std::thread([this, loader = std::move(loader)] { run(loader); });
     } catch (const std::system_error&) {
         // No thread to load on: the music plays on in silence rather than stop the game.
         {
@@ -75,7 +75,7 @@ void SynthHost::yieldToOthers()
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
-void SynthHost::run(Loader loader)
+void SynthHost::run(const Loader& loader)
 {
     std::shared_ptr<SynthEngine> engine = loader();
     // Reading instruments is a good deal of work that nobody waits for: it only gets the CPU

@@ -59,7 +59,7 @@ public:
     bool waitUntilIdle(std::chrono::milliseconds timeout);
 
 private:
-    void run(Loader loader);
+    void run(const Loader& loader);
 
     Loader loader_; // until start() hands it to the thread
 

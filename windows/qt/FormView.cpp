@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QTextOption>
 
-#include <ranges>
-
 namespace windows::qt {
 
 namespace {
@@ -137,7 +135,9 @@ void FormView::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
     p.fillRect(rect(), systemColor(form_.layout().background));
     // Back to front: the layout lists the frontmost element first.
-    for (const Element& e : std::views::reverse(form_.elements())) {
+    const auto& elements = form_.elements();
+    for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
+        const Element& e = *it;
         if (!e.visible())
             continue;
         switch (e.kind()) {
