@@ -15,6 +15,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -143,7 +144,8 @@ TEST_F(InstallTest, ProgramAndDataFilesShareAFolderWithALauncherOnPath)
     const fs::path program = programDir() / "ombura";
     ASSERT_TRUE(fs::is_regular_file(program));
     EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
-    for (const std::string& data : split(OMBURA_DATA_FILES)) {
+    for (const std::string_view name : assets::kDataFiles) {
+        const std::string data(name);
         EXPECT_TRUE(fs::is_regular_file(programDir() / data)) << data;
         EXPECT_GT(fs::file_size(programDir() / data), 0u) << data;
     }
