@@ -133,7 +133,9 @@ run_case() {
 odd="$work/a b/ü'x"
 mkdir -p "$odd"
 cp "$program" "$odd/ombura"
-for f in bgm.dat kuruiya.dat keikoku.dat zaku.dat; do
+mapfile -t data_files < <(/usr/bin/python3 "$here/data_files.py")
+[ ${#data_files[@]} = 4 ] || { echo "cannot read the data files' names" >&2; exit 2; }
+for f in "${data_files[@]}"; do
     head -c 65536 /dev/urandom >"$odd/$f"
 done
 run_case bad-data-files -- "$odd/ombura"

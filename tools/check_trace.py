@@ -14,6 +14,8 @@ import os
 import re
 import sys
 
+from data_files import data_files
+
 CALL = re.compile(r'^(?P<pid>\d+)\s+(?P<name>\w+)\((?P<args>.*)\)\s+=\s+(?P<result>-?\d+|\?)(?P<rest>.*)$')
 PATH = re.compile(r'"((?:[^"\\]|\\.)*)"')
 
@@ -24,7 +26,7 @@ WRITE_ALLOWED = ("/dev/", "/proc/", "/tmp/.X11-unix/")
 READ_ALLOWED = ("/usr/share/sounds/", "/usr/share/fonts/", "/usr/local/share/fonts/", "/etc/fonts/", "/var/cache/fontconfig/",
                 "/usr/lib/", "/lib/", "/usr/lib64/", "/lib64/", "/usr/share/", "/etc/", "/proc/",
                 "/sys/", "/dev/", "/tmp/.X11-unix/")
-DATA_FILES = ("bgm.dat", "kuruiya.dat", "keikoku.dat", "zaku.dat")
+DATA_FILES = data_files()
 
 
 def unescape(text):

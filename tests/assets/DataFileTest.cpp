@@ -3,6 +3,7 @@
 // what this build makes from their sources: the same samples, the same notes.
 
 #include "ByteOrder.h"
+#include "DataFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -80,7 +82,7 @@ std::optional<Wav> readWav(const std::vector<std::uint8_t>& b)
 }
 
 struct EffectCase {
-    const char* file;
+    std::string_view file;
     double maxSeconds;
 };
 
@@ -88,7 +90,7 @@ class Effects : public ::testing::TestWithParam<EffectCase> { };
 
 TEST_P(Effects, IsShortMonoSixteenBitPcmPeakingAtMinusOneDecibel)
 {
-    const auto w = readWav(readAll(kData + GetParam().file));
+    const auto w = readWav(readAll(kData + std::string(GetParam().file)));
     ASSERT_TRUE(w.has_value());
     EXPECT_EQ(w->format, 1);
     EXPECT_EQ(w->channels, 1);
@@ -109,7 +111,7 @@ TEST_P(Effects, IsShortMonoSixteenBitPcmPeakingAtMinusOneDecibel)
 
 TEST_P(Effects, StartsAndEndsOnSilenceWithoutAClick)
 {
-    const auto w = readWav(readAll(kData + GetParam().file));
+    const auto w = readWav(readAll(kData + std::string(GetParam().file)));
     ASSERT_TRUE(w.has_value());
     ASSERT_GT(w->samples.size(), 200u);
     EXPECT_EQ(w->samples.front(), 0);
@@ -124,27 +126,27 @@ TEST_P(Effects, StartsAndEndsOnSilenceWithoutAClick)
 
 TEST_P(Effects, IsWhatTheGeneratorMakes)
 {
-    const auto committed = readWav(readAll(kData + GetParam().file));
-    const auto built = readWav(readAll(kBuilt + GetParam().file));
+    const auto committed = readWav(readAll(kData + std::string(GetParam().file)));
+    const auto built = readWav(readAll(kBuilt + std::string(GetParam().file)));
     ASSERT_TRUE(committed.has_value());
-    ASSERT_TRUE(built.has_value()) << "not built: " << kBuilt + GetParam().file;
+    ASSERT_TRUE(built.has_value()) << "not built: " << kBuilt + std::string(GetParam().file);
     EXPECT_EQ(std::tie(committed->format, committed->channels, committed->rate, committed->bits),
               std::tie(built->format, built->channels, built->rate, built->bits));
     EXPECT_TRUE(committed->samples == built->samples) << "regenerate the effects (docs/ASSETS.md)";
 }
 
 INSTANTIATE_TEST_SUITE_P(DataFiles, Effects,
-                         ::testing::Values(EffectCase{"kuruiya.dat", 0.6}, EffectCase{"keikoku.dat", 0.5},
-                                           EffectCase{"zaku.dat", 0.5}),
+                         ::testing::Values(EffectCase{assets::kSpinFile, 0.6}, EffectCase{assets::kWarningFile, 0.5},
+                                           EffectCase{assets::kSlashFile, 0.5}),
                          [](const ::testing::TestParamInfo<EffectCase>& param) {
-                             const std::string f = param.param.file;
+                             const std::string f(param.param.file);
                              return f.substr(0, f.find('.'));
                          });
 
 TEST(EffectReader, RejectsWhatIsNotAWave)
 {
     // The reader above must not pass anything: a truncated copy fails.
-    std::vector<std::uint8_t> b = readAll(kData + "zaku.dat");
+    std::vector<std::uint8_t> b = readAll(kData + std::string(assets::kSlashFile));
     ASSERT_GT(b.size(), 100u);
     b.resize(b.size() / 2);
     EXPECT_FALSE(readWav(b).has_value());
@@ -269,7 +271,7 @@ Midi readMidi(const std::vector<std::uint8_t>& b)
 
 TEST(Music, IsAFormatOneMidiFileOfFortyToNinetySeconds)
 {
-    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    const Midi m = readMidi(readAll(kData + std::string(assets::kMusicFile)));
     EXPECT_EQ(m.format, 1);
     EXPECT_EQ(m.division, 480);
     EXPECT_GE(m.seconds, 40.0);
@@ -279,7 +281,7 @@ TEST(Music, IsAFormatOneMidiFileOfFortyToNinetySeconds)
 
 TEST(Music, PlaysJapaneseInstruments)
 {
-    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    const Midi m = readMidi(readAll(kData + std::string(assets::kMusicFile)));
     std::vector<int> programs;
     for (const auto& [ch, prog] : m.programs)
         programs.push_back(prog);
@@ -293,7 +295,7 @@ TEST(Music, LoopsCleanly)
     // (4/4) so that a restart keeps the beat, nothing is cut off by the end
     // and what rings last is the tonic D. abc2midi starts notes a tick late
     // and pads tracks after their last note; the score allows for both.
-    const Midi m = readMidi(readAll(kData + "bgm.dat"));
+    const Midi m = readMidi(readAll(kData + std::string(assets::kMusicFile)));
     EXPECT_LE(m.firstNoteTick, 1);
     EXPECT_EQ(m.unmatched, 0);
     ASSERT_FALSE(m.trackEnds.empty());
@@ -312,8 +314,8 @@ TEST(Music, IsWhatItsSourceCompilesTo)
     // The build compiles assets/music/bgm.abc with abc2midi. The committed
     // copy must play the same notes with the same instrument settings,
     // whatever bytes another version of the tool writes around them.
-    const Midi committed = readMidi(readAll(kData + "bgm.dat"));
-    const Midi built = readMidi(readAll(kBuilt + "bgm.dat"));
+    const Midi committed = readMidi(readAll(kData + std::string(assets::kMusicFile)));
+    const Midi built = readMidi(readAll(kBuilt + std::string(assets::kMusicFile)));
     EXPECT_EQ(committed.division, built.division);
     EXPECT_NEAR(committed.seconds, built.seconds, 1e-9);
     EXPECT_EQ(committed.settings, built.settings);
@@ -329,7 +331,7 @@ TEST(Music, IsWhatItsSourceCompilesTo)
 
 TEST(Music, ReaderRejectsAFileThatIsNotMidi)
 {
-    EXPECT_THROW(readMidi(readAll(kData + "zaku.dat")), std::runtime_error);
+    EXPECT_THROW(readMidi(readAll(kData + std::string(assets::kSlashFile))), std::runtime_error);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // player decodes the three sounds, the sequencer times the tune, and the
 // synthesiser plays it.
 
+#include "DataFiles.h"
 #include "FluidSynthEngine.h"
 #include "MidiFile.h"
 #include "SoundFontSearch.h"
@@ -23,12 +24,12 @@ const std::string kData = std::string(OMBURA_SOURCE_ASSETS) + "/data/";
 TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
 {
     const struct {
-        const char* file;
+        std::string_view file;
         double seconds;
-    } effects[] = {{"kuruiya.dat", 0.55}, {"keikoku.dat", 0.40}, {"zaku.dat", 0.35}};
+    } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.35}};
     for (const auto& e : effects) {
         SCOPED_TRACE(e.file);
-        const sound::WavResult r = sound::loadWavFile(kData + e.file);
+        const sound::WavResult r = sound::loadWavFile(kData + std::string(e.file));
         ASSERT_TRUE(r.sound.has_value());
         const double seconds = double(r.sound->frames()) / double(sound::kSequenceRate);
         EXPECT_NEAR(seconds, e.seconds, 0.01);
@@ -37,7 +38,7 @@ TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
 
 TEST(GameReadsData, SequencerTimesTheTuneToItsLastNote)
 {
-    const sound::MidiLoad load = sound::loadMidiFile(kData + "bgm.dat");
+    const sound::MidiLoad load = sound::loadMidiFile(kData + std::string(assets::kMusicFile));
     ASSERT_EQ(load.error, sound::MidiLoadError::None);
     ASSERT_TRUE(load.sequence.has_value());
     const double seconds = double(load.sequence->endSample) / double(sound::kSequenceRate);
@@ -63,7 +64,7 @@ TEST(GameReadsData, SynthesiserPlaysEveryBarOfTheTune)
         GTEST_SKIP() << "no General MIDI SoundFont installed";
     const auto synth = sound::acquireFluidSynth(*font);
     ASSERT_NE(synth, nullptr);
-    const sound::MidiLoad load = sound::loadMidiFile(kData + "bgm.dat");
+    const sound::MidiLoad load = sound::loadMidiFile(kData + std::string(assets::kMusicFile));
     ASSERT_TRUE(load.sequence.has_value());
     const sound::MidiSequence& tune = *load.sequence;
 

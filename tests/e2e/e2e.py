@@ -20,6 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from data_files import data_files  # noqa: E402
 from xvfb import start_xvfb  # noqa: E402
 
 import gi  # noqa: E402
@@ -671,7 +672,7 @@ def main():
     if len(sys.argv) != 2:
         sys.exit("usage: e2e.py path/to/ombura")
     binary = os.path.abspath(sys.argv[1])
-    for data in ("bgm.dat", "kuruiya.dat", "keikoku.dat", "zaku.dat"):
+    for data in data_files():
         if not os.path.exists(os.path.join(os.path.dirname(binary), data)):
             sys.exit(f"FAIL: {data} is missing beside {binary}")
     xvfb, display = start_xvfb()
