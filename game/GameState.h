@@ -7,7 +7,7 @@
 namespace game {
 
 // The main window's record of a game. Counters are signed 16-bit, as the game has always kept
-// them; every addition goes through addSaturated so none of them can wrap.
+// them; every addition goes through addChecked so none of them can wrap.
 struct GameState {
     std::int16_t score = 0;
     std::int16_t level = 0;

@@ -1,8 +1,9 @@
 #include "Form.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace windows {
 
@@ -24,6 +25,15 @@ Size estimateCaption(const Element& label)
             width += em; // the first byte of a multi-byte character
     }
     return {width, em + em / 3};
+}
+
+// A name that is not in the layout is a slip in the code that asks for it, and it must not limp on
+// in a release build: say which name it was and stop.
+[[noreturn]] void unknownName(const char* what, std::string_view form, std::string_view name)
+{
+    std::fprintf(stderr, "ombura: %.*s has no %s named \"%.*s\"\n", static_cast<int>(form.size()), form.data(), what,
+                 static_cast<int>(name.size()), name.data());
+    std::abort();
 }
 
 } // namespace
@@ -57,7 +67,8 @@ Element* Form::find(std::string_view name)
 Element& Form::element(std::string_view name)
 {
     Element* e = find(name);
-    assert(e && "no element of that name in the layout");
+    if (!e)
+        unknownName("element", name_, name);
     return *e;
 }
 
@@ -69,7 +80,8 @@ const Element& Form::element(std::string_view name) const
 Timer& Form::timer(std::string_view name)
 {
     auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.name() == name; });
-    assert(it != timers_.end() && "no timer of that name in the layout");
+    if (it == timers_.end())
+        unknownName("timer", name_, name);
     return *it;
 }
 
@@ -79,8 +91,7 @@ MenuEntry& Form::menuEntry(std::string_view name)
         for (MenuEntry& entry : menu.entries)
             if (entry.name == name)
                 return entry;
-    assert(false && "no menu entry of that name");
-    std::abort();
+    unknownName("menu entry", name_, name);
 }
 
 void Form::setEnabled(bool enabled)

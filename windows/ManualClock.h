@@ -9,7 +9,9 @@ namespace windows {
 
 // Drives timers from a clock that only moves when told to. advance() fires every tick that
 // falls due, in time order (ties in the order the timers were started), with no sleeping.
-// A handler may advance the clock itself, as a test's stand-in for a modal box does.
+// A handler may advance the clock itself, as a test's stand-in for a modal box does. Meanwhile
+// its own timer waits, as a QTimer whose handler has not returned does: the periods it missed
+// come as one tick once the handler is back, and the timer keeps its phase from there.
 class ManualClock : public TimerHost {
 public:
     std::int64_t now() const { return now_; }
@@ -29,6 +31,7 @@ private:
     std::int64_t now_ = 0;
     std::uint64_t nextOrder_ = 0;
     std::vector<Entry> entries_;
+    std::vector<const Timer*> ticking_; // timers whose handler is running
 };
 
 } // namespace windows

@@ -50,7 +50,8 @@ TEST_F(RulesTest, IdlePlayerEscapesAtTheEleventhTick)
     EXPECT_EQ(warned, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
     EXPECT_TRUE(shell.boxes.empty());
 
-    // While the box is open: "0" shows, the music is closed, and ticks run on.
+    // While the box is open "0" stays: the countdown's own timer waits for its handler, which
+    // waits for the box, so no tick of it comes and no warning is asked for.
     std::vector<std::string> whileOpen;
     shell.whileBoxOpen = [&] {
         whileOpen.push_back(el("Label7").caption());
@@ -58,13 +59,14 @@ TEST_F(RulesTest, IdlePlayerEscapesAtTheEleventhTick)
         EXPECT_EQ(warnings(platform), 1);
         clock.advance(3000);
         whileOpen.push_back(el("Label7").caption());
-        EXPECT_EQ(warnings(platform), 3);
+        EXPECT_EQ(warnings(platform), 0);
+        EXPECT_EQ(state().idleTicks, 11);
     };
     clock.advance(1000);
     ASSERT_EQ(shell.boxes.size(), 1u);
     EXPECT_EQ(shell.boxes[0].title, "GAME\u3000OVER");
     EXPECT_EQ(shell.boxes[0].prompt, "娘さん逃亡…。");
-    EXPECT_EQ(whileOpen, (std::vector<std::string>{"0", "-3"}));
+    EXPECT_EQ(whileOpen, (std::vector<std::string>{"0", "0"}));
     // Closed: the game is reset and nothing ticks any more.
     EXPECT_EQ(el("Label7").caption(), "10");
     EXPECT_FALSE(timer("Timer1").enabled() || timer("Timer2").enabled() || timer("Timer3").enabled());
@@ -73,36 +75,42 @@ TEST_F(RulesTest, IdlePlayerEscapesAtTheEleventhTick)
     EXPECT_EQ(shell.boxes.size(), 1u);
 }
 
-TEST_F(RulesTest, ScoringPressRestartsTheCountButCatchesDoNot)
+TEST_F(RulesTest, IntrudersAndTheMusicWatchdogTickOnWhileTheBoxIsOpen)
 {
-    form1.Command2_Click();
-    clock.advance(9000);
-    EXPECT_EQ(el("Label7").caption(), "2");
-    pressFigure();
-    EXPECT_EQ(el("Label7").caption(), "2"); // until the next tick
-    platform.takeEffects();
-    clock.advance(1000);
-    EXPECT_EQ(el("Label7").caption(), "10");
-    EXPECT_EQ(warnings(platform), 0);
-
-    // A press while an intruder shows is a catch: the count runs on.
-    timeOfDay = 0;
-    nextRoll(5);
-    form1.Timer2_Timer();
-    ASSERT_TRUE(el("Image2").visible());
-    clock.advance(3000);
-    pressFigure();
-    EXPECT_EQ(state().idleTicks, 4);
-    EXPECT_EQ(state().score, 1);
+    int rolls = 0;
+    int watchdog = 0;
+    shell.whileBoxOpen = [&] {
+        platform.takeCommands();
+        for (int i = 0; i < 6; ++i) {
+            const std::string before = el("Label1").caption();
+            nextRoll(90 + i % 2); // never an intruder, and each roll differs from the last
+            clock.advance(500);
+            rolls += el("Label1").caption() != before;
+        }
+        for (const std::string& c : platform.takeCommands())
+            watchdog += c == "status midifile mode";
+        EXPECT_EQ(el("Label7").caption(), "0");
+    };
+    clock.advance(11'000);
+    ASSERT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(rolls, 6);
+    EXPECT_GE(watchdog, 3); // once a second, one more if its tick fell due with the box
 }
 
-TEST_F(RulesTest, IdleCountSaturatesWhileTheBoxStaysOpen)
+TEST_F(RulesTest, ABoxLeftOpenForHoursOpensNoSecondBox)
 {
     form1.Command2_Click();
-    shell.whileBoxOpen = [&] { clock.advance(40'000'000); };
+    std::vector<std::string> labels;
+    shell.whileBoxOpen = [&] {
+        clock.advance(40'000'000);
+        labels.push_back(el("Label7").caption());
+    };
     clock.advance(11'000);
     EXPECT_EQ(shell.boxes.size(), 1u);
+    EXPECT_EQ(labels, std::vector<std::string>{"0"});
     EXPECT_EQ(state().idleTicks, 0); // reset once the box closed
+    clock.advance(20'000);
+    EXPECT_EQ(shell.boxes.size(), 1u);
 }
 
 TEST_F(RulesTest, LevelThresholdsByExactScore)

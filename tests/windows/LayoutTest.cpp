@@ -188,19 +188,38 @@ TEST(Timers, TickInTimeOrderAndStopAtOnce)
     EXPECT_TRUE(log.empty());
 }
 
-TEST(Timers, NestedAdvanceFromAHandlerKeepsTimeMonotonic)
+TEST(Timers, AHandlerThatHoldsTheClockIsNotEnteredAgain)
 {
+    // As with a QTimer: while a handler waits in a modal box, its own timer does not tick, other
+    // timers do, and the periods it missed come as one tick once it returns.
     ManualClock clock;
-    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}}, {}};
+    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}, {"U", 500, true}},
+                      {}};
     Form form(layout, &clock);
-    std::vector<std::int64_t> ticks;
+    std::vector<std::string> log;
     bool nested = false;
+    form.on("U", Event::Timer, [&] { log.push_back("U@" + std::to_string(clock.now())); });
     form.on("T", Event::Timer, [&] {
-        ticks.push_back(clock.now());
-        if (!std::exchange(nested, true))
+        log.push_back("T@" + std::to_string(clock.now()));
+        if (!std::exchange(nested, true)) {
             clock.advance(2500); // a modal box held open for 2.5 s
+            log.push_back("closed@" + std::to_string(clock.now()));
+        }
     });
     clock.advance(1000);
-    EXPECT_EQ(ticks, (std::vector<std::int64_t>{1000, 2000, 3000}));
+    EXPECT_EQ(log, (std::vector<std::string>{"U@500", "T@1000", "U@1000", "U@1500", "U@2000", "U@2500", "U@3000",
+                                             "U@3500", "closed@3500", "T@3500"}));
     EXPECT_EQ(clock.now(), 3500);
+    log.clear();
+    clock.advance(1000);
+    EXPECT_EQ(log, (std::vector<std::string>{"U@4000", "T@4500", "U@4500"}));
+}
+
+TEST(FormDeathTest, UnknownNamesStopWithTheName)
+{
+    // A wrong name in the game's code must not read through a null reference in a release build.
+    Form form(form1Layout(), nullptr);
+    EXPECT_DEATH(form.element("Image99"), "Form1 has no element named \"Image99\"");
+    EXPECT_DEATH(form.timer("Timer9"), "Form1 has no timer named \"Timer9\"");
+    EXPECT_DEATH(form.menuEntry("mnuNone"), "Form1 has no menu entry named \"mnuNone\"");
 }
