@@ -3,11 +3,16 @@
 #include "FormWindow.h"
 #include "GameFixture.h"
 #include "QtShell.h"
+#include "QtTimerHost.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+
+#include <chrono>
+#include <memory>
+#include <thread>
 
 using testing_support::GameTest;
 
@@ -69,4 +74,35 @@ TEST_F(ViewTest, DisabledFormDisablesItsWholeWindow)
     EXPECT_FALSE(window.menuBar()->isEnabled());
     form().setEnabled(true);
     EXPECT_TRUE(window.isEnabled());
+}
+
+TEST(QtShellExit, NothingTicksAfterTheProgramIsEnded)
+{
+    // A timer that falls due in the same round of events as Exit must not run its handler: the
+    // event loop only ends after that round.
+    windows::qt::QtTimerHost host;
+    auto shell = std::make_unique<windows::qt::QtShell>();
+    const windows::FormLayout layout{
+        "F", "", {}, windows::FrameStyle::Sizable, windows::SystemColor::ButtonFace, {}, {{"T", 1, true}}};
+    windows::Form form(layout, &host);
+    int ticks = 0;
+    int ticksAtExit = -1;
+    form.on("T", windows::Event::Timer, [&] { ++ticks; });
+    QMetaObject::invokeMethod(
+        qApp,
+        [&] {
+            ticksAtExit = ticks;
+            shell->endProgram();
+        },
+        Qt::QueuedConnection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // T is due before the loop starts
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(ticksAtExit, 0);
+    EXPECT_EQ(ticks, ticksAtExit);
+    // The shell going away lets events through again, for the tests that follow.
+    shell.reset();
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    QApplication::processEvents();
+    EXPECT_GT(ticks, 0);
 }

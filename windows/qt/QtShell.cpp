@@ -8,6 +8,26 @@
 
 namespace windows::qt {
 
+namespace {
+
+// The event loop ends only after the current round of events, and a timer that fell due in that
+// round would still run its handler. Nothing of the game may run once Exit has returned, so from
+// then on every event of the program goes nowhere.
+class SwallowEverything : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent*) override { return true; }
+};
+
+} // namespace
+
+QtShell::QtShell() = default;
+
+QtShell::~QtShell()
+{
+    if (ended_ && QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(ended_.get());
+}
+
 void QtShell::registerWindow(Form& form, FormWindow* window)
 {
     windows_[&form] = window;
@@ -59,6 +79,10 @@ std::string QtShell::programDirectory() const
 
 void QtShell::endProgram()
 {
+    if (!ended_) {
+        ended_ = std::make_unique<SwallowEverything>();
+        QCoreApplication::instance()->installEventFilter(ended_.get());
+    }
     QCoreApplication::exit(0);
 }
 

@@ -2,7 +2,10 @@
 
 #include "Shell.h"
 
+#include <QObject>
+
 #include <map>
+#include <memory>
 
 namespace windows::qt {
 
@@ -11,6 +14,11 @@ class FormWindow;
 // The desktop as the game's code sees it, on Qt Widgets.
 class QtShell : public Shell {
 public:
+    QtShell();
+    ~QtShell() override;
+    QtShell(const QtShell&) = delete;
+    QtShell& operator=(const QtShell&) = delete;
+
     void showForm(Form& form) override;
     void discardForm(std::unique_ptr<Form> form) override;
     void messageBox(const std::string& prompt, const std::string& title) override;
@@ -23,6 +31,7 @@ public:
 
 private:
     std::map<const Form*, FormWindow*> windows_;
+    std::unique_ptr<QObject> ended_; // swallows every event once the program has ended
 };
 
 } // namespace windows::qt
