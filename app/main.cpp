@@ -3,6 +3,7 @@
 #include "Form1.h"
 #include "FormView.h"
 #include "FormWindow.h"
+#include "Look.h"
 #include "Multimedia32.h"
 #include "OmburaVersion.h"
 #include "QtShell.h"
@@ -10,7 +11,6 @@
 #include "SoundSystem.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <chrono>
 #include <cstdio>
@@ -28,8 +28,9 @@ int main(int argc, char** argv)
     // Ties the windows to the installed menu entry (its icon and name on Wayland). No display
     // name is set: Qt would append it to every title, the dialog's and the message box's too.
     QGuiApplication::setDesktopFileName(OMBURA_APP_ID);
-    QApplication::setWindowIcon(QIcon(":/pictures/icon.xpm"));
+    QApplication::setWindowIcon(windows::qt::programIcon());
     windows::qt::installFontSubstitutes();
+    windows::qt::installLook();
 
     auto sound = app::makeSoundSystem();
     sound::Multimedia32 multimedia(*sound);

@@ -5,6 +5,7 @@
 #include "FormView.h"
 #include "FormWindow.h"
 #include "Layouts.h"
+#include "Look.h"
 #include "ManualClock.h"
 #include "QtShell.h"
 
@@ -333,4 +334,58 @@ TEST_F(DialogViewTest, GameOverBoxComesUpOverTheOpenDialog)
     EXPECT_FALSE(window.isEnabled());
     ok()->click();
     EXPECT_TRUE(window.isEnabled());
+}
+
+TEST_F(DialogViewTest, GameOverBoxIsWideEnoughForItsTitleAndCarriesNoIcons)
+{
+    window.action("mnuStart")->trigger();
+    struct Seen {
+        QString title, text;
+        int width = 0;
+        int iconsOnButtons = 0;
+        bool okIsDefault = false;
+        Qt::WindowModality modality = Qt::NonModal;
+        QColor background;
+    } seen;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.width = box->width();
+        seen.modality = box->windowModality();
+        seen.background = box->palette().color(QPalette::Window);
+        for (QPushButton* b : box->findChildren<QPushButton*>())
+            seen.iconsOnButtons += !b->icon().isNull();
+        seen.okIsDefault = box->defaultButton() == box->button(QMessageBox::Ok);
+        // Enter closes it, as the player would.
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    closer.start();
+    clock.advance(11'000);
+    closer.stop();
+    EXPECT_EQ(seen.title, "GAME　OVER");
+    EXPECT_EQ(seen.text, "娘さん逃亡…。");
+    EXPECT_GE(seen.width, windows::qt::widthForTitle(seen.title));
+    EXPECT_GT(windows::qt::widthForTitle(seen.title), 131); // what the frame cut to "G…"
+    EXPECT_EQ(seen.iconsOnButtons, 0);
+    EXPECT_TRUE(seen.okIsDefault);
+    EXPECT_EQ(seen.modality, Qt::ApplicationModal);
+    EXPECT_EQ(seen.background, QColor(0xD4, 0xD0, 0xC8));
+    EXPECT_FALSE(form1.form().timer("Timer3").enabled()) << "the box was closed and the game stopped";
+}
+
+TEST_F(DialogViewTest, MenuBarBoxAndDialogShareTheWindowsGrey)
+{
+    const QColor grey(0xD4, 0xD0, 0xC8);
+    EXPECT_EQ(window.menuBar()->palette().color(QPalette::Window), grey);
+    EXPECT_EQ(window.menuBar()->grab().toImage().pixelColor(window.menuBar()->width() - 2, 2), grey);
+    EXPECT_EQ(window.view()->grab().toImage().pixelColor(510, 268), grey);
+    openDialog();
+    EXPECT_EQ(dialog()->view()->grab().toImage().pixelColor(300, 5), grey);
+    EXPECT_EQ(dialog()->palette().color(QPalette::Window), grey);
+    EXPECT_TRUE(ok()->icon().isNull());
 }

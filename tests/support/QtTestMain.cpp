@@ -1,5 +1,6 @@
 // The main of every test program that needs a QApplication.
 #include "Fonts.h"
+#include "Look.h"
 
 #include <QApplication>
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     windows::qt::installFontSubstitutes();
+    windows::qt::installLook();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

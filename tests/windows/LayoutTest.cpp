@@ -193,8 +193,8 @@ TEST(Timers, AHandlerThatHoldsTheClockIsNotEnteredAgain)
     // As with a QTimer: while a handler waits in a modal box, its own timer does not tick, other
     // timers do, and the periods it missed come as one tick once it returns.
     ManualClock clock;
-    FormLayout layout{"F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}, {"U", 500, true}},
-                      {}};
+    FormLayout layout{
+        "F", "", {}, FrameStyle::Sizable, SystemColor::ButtonFace, {}, {{"T", 1000, true}, {"U", 500, true}}, {}};
     Form form(layout, &clock);
     std::vector<std::string> log;
     bool nested = false;

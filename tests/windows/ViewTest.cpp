@@ -2,14 +2,18 @@
 #include "FormView.h"
 #include "FormWindow.h"
 #include "GameFixture.h"
+#include "Look.h"
 #include "QtShell.h"
 #include "QtTimerHost.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -105,4 +109,49 @@ TEST(QtShellExit, NothingTicksAfterTheProgramIsEnded)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     QApplication::processEvents();
     EXPECT_GT(ticks, 0);
+}
+
+TEST_F(ViewTest, F10AndAltLightTheFirstMenuTitleAndDownOrReturnOpensIt)
+{
+    window.show();
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    QMenuBar* bar = window.menuBar();
+    QMenu* game = bar->actions().first()->menu();
+    const struct {
+        Qt::Key light;
+        Qt::Key open;
+        const char* name;
+    } rows[] = {{Qt::Key_F10, Qt::Key_Down, "F10, Down"},
+                {Qt::Key_F10, Qt::Key_Return, "F10, Return"},
+                {Qt::Key_Alt, Qt::Key_Down, "Alt, Down"},
+                {Qt::Key_Alt, Qt::Key_Return, "Alt, Return"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, row.light);
+        EXPECT_EQ(bar->activeAction(), bar->actions().first());
+        EXPECT_FALSE(game->isVisible()) << "only the title lights up";
+        QTest::keyClick(bar, row.open);
+        EXPECT_TRUE(game->isVisible());
+        EXPECT_EQ(game->activeAction(), window.action("mnuStart"));
+        // Return on the first entry starts a game.
+        QTest::keyClick(game, Qt::Key_Return);
+        EXPECT_FALSE(game->isVisible());
+        EXPECT_TRUE(timer("Timer3").enabled());
+        stop();
+    }
+}
+
+TEST(ProgramIcon, CarriesEverySizeTheProjectShips)
+{
+    QList<QSize> shipped;
+    for (const QString& dir : QDir(OMBURA_ICON_DIR).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (const QStringList n = dir.split('x'); n.size() == 2 && n[0] == n[1] && n[0].toInt() > 0)
+            shipped << QSize(n[0].toInt(), n[0].toInt());
+    QList<QSize> carried = windows::qt::programIcon().availableSizes();
+    const auto bySide = [](const QSize& a, const QSize& b) { return a.width() < b.width(); };
+    std::sort(shipped.begin(), shipped.end(), bySide);
+    std::sort(carried.begin(), carried.end(), bySide);
+    EXPECT_EQ(carried, shipped);
+    EXPECT_GE(shipped.size(), 8);
 }

@@ -29,9 +29,4 @@ QFont fontFor(const windows::Font& font)
     return f;
 }
 
-QColor systemColor(windows::SystemColor)
-{
-    return QColor(0xD4, 0xD0, 0xC8);
-}
-
 } // namespace windows::qt

@@ -2,12 +2,8 @@
 
 #include "Element.h"
 
-#include <QColor>
 #include <QFont>
-
-namespace windows {
-enum class SystemColor;
-}
+#include <QStringList>
 
 namespace windows::qt {
 
@@ -23,9 +19,5 @@ inline constexpr double kDefaultPoints = 9.0;
 void installFontSubstitutes();
 
 QFont fontFor(const windows::Font& font);
-
-// The classic 3-D grey of the era's standard scheme, used for both the active border and the
-// button face.
-QColor systemColor(windows::SystemColor color);
 
 } // namespace windows::qt

@@ -2,6 +2,7 @@
 
 #include "Fonts.h"
 #include "QtString.h"
+#include "Look.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

@@ -2,6 +2,7 @@
 
 #include "FormView.h"
 #include "QtString.h"
+#include "FrameExtents.h"
 #include "TaskbarHint.h"
 
 #include <QAction>
@@ -30,6 +31,9 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setFixedSize(view_->sizeHint());
         keepOffTaskbar(this);
+        // The dialog has no icon of its own. A null icon here makes the toolkit take the
+        // program's back off the native window, so the frame is asked for none at all.
+        setWindowIcon(QIcon());
         focusFirstButton();
     } else {
         resize(view_->sizeHint().width(),
@@ -88,15 +92,34 @@ void FormWindow::sync()
     view_->sync();
 }
 
+void FormWindow::centreOnScreen(const QMargins& frame)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect outer(QPoint(0, 0), size().grownBy(frame));
+    outer.moveCenter(screen->availableGeometry().center());
+    // The client area goes where it must lie inside that frame; the window manager puts the frame
+    // around it.
+    setGeometry(QRect(outer.topLeft() + QPoint(frame.left(), frame.top()), size()));
+    centredWith_ = frame;
+}
+
 void FormWindow::showCentred()
 {
     if (!shownOnce_) {
         shownOnce_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        (void)winId(); // the native window must exist to ask about its frame
+        centreOnScreen(askFrameExtents(this).value_or(QMargins()));
+        // A window manager that could not say in advance shows its frame once the window is up;
+        // the window then moves once so that the frame, not the client area, is centred.
+        QTimer::singleShot(300, this, [this] {
+            const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                                 frameGeometry().right() - geometry().right(),
+                                 frameGeometry().bottom() - geometry().bottom());
+            if (frame != centredWith_ && !frame.isNull())
+                centreOnScreen(frame);
+        });
     }
     show();
     raise();
@@ -158,9 +181,15 @@ void FormWindow::closeEvent(QCloseEvent* event)
 
 void FormWindow::keyPressEvent(QKeyEvent* event)
 {
-    // F10 opens the menu bar, as desktops here expect; the layout gives the menus no keys.
+    // F10 does what Alt alone does: the first menu title lights up, and Down or Return opens
+    // it. The layout gives the menus no keys of their own. The menu bar's own Alt handling is
+    // reused by showing it the Alt press and release it waits for.
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::NoModifier && !form_.menus().empty()) {
-        menuBar()->setActiveAction(menuBar()->actions().first());
+        QKeyEvent override(QEvent::ShortcutOverride, Qt::Key_Alt, Qt::AltModifier);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+        for (QKeyEvent* e : {&override, &press, &release})
+            QCoreApplication::sendEvent(this, e);
         return;
     }
     QMainWindow::keyPressEvent(event);

@@ -3,6 +3,7 @@
 #include "Form.h"
 
 #include <QMainWindow>
+#include <QMargins>
 
 #include <map>
 #include <memory>
@@ -37,12 +38,14 @@ protected:
 private:
     void buildMenus();
     void focusFirstButton();
+    void centreOnScreen(const QMargins& frame);
 
     Form& form_;
     std::unique_ptr<Form> owned_;
     FormView* view_;
     std::map<std::string, QAction*> actions_;
     bool shownOnce_ = false;
+    QMargins centredWith_;
 };
 
 } // namespace windows::qt

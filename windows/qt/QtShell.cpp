@@ -2,9 +2,13 @@
 
 #include "FormWindow.h"
 #include "QtString.h"
+#include "Look.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
 
 namespace windows::qt {
 
@@ -67,8 +71,18 @@ void QtShell::discardForm(std::unique_ptr<Form> form)
 
 void QtShell::messageBox(const std::string& prompt, const std::string& title)
 {
-    QMessageBox box(QMessageBox::NoIcon, qstr(title), qstr(prompt), QMessageBox::Ok);
+    const QString caption = qstr(title);
+    QMessageBox box(QMessageBox::NoIcon, caption, qstr(prompt), QMessageBox::Ok);
     box.setObjectName("MessageBox");
+    box.setDefaultButton(QMessageBox::Ok);
+    // A box is sized by its text, and a short text leaves the frame too narrow for the title. The
+    // box fixes its own size from its layout, so the width goes in as a spacer across the layout.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const QMargins m = grid->contentsMargins();
+        const int width = widthForTitle(caption) - m.left() - m.right();
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     box.exec();
 }
 

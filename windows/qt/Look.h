@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+
+namespace windows {
+enum class SystemColor;
+}
+
+namespace windows::qt {
+
+// The classic 3-D grey of the era's standard scheme. The layouts name two system colours (the
+// active border and the button face); in that scheme both were this grey, and so is everything
+// the toolkit draws around them: the menu bar, the message box and the dialog.
+inline constexpr QRgb kWindowGrey = 0xFFD4D0C8;
+
+QColor systemColor(windows::SystemColor color);
+
+// Gives the whole program one look, before any window exists: the grey as the application
+// palette, and a style that puts no stock icons on dialog buttons and lets Alt reach the menu bar.
+void installLook();
+
+// The program icon at every size the project ships, so no frame or taskbar has to scale one.
+QIcon programIcon();
+
+// How wide a window must be for a window manager to show `title` whole in its frame: the title
+// in the desktop's title font, with room for the frame's icon and buttons beside it.
+int widthForTitle(const QString& title);
+
+} // namespace windows::qt
