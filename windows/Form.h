@@ -24,6 +24,12 @@ enum class FrameStyle { Sizable, FixedToolWindow };
 // The classic system colours a layout may name.
 enum class SystemColor { ActiveBorder, ButtonFace };
 
+// A picture that a screen reader names while it shows: what is on it, in the game's language.
+struct SpokenPicture {
+    std::string_view element;
+    std::string_view spoken;
+};
+
 struct FormLayout {
     std::string_view name;
     std::string_view caption;
@@ -33,6 +39,7 @@ struct FormLayout {
     std::vector<ElementLayout> elements; // front to back
     std::vector<TimerLayout> timers;
     std::vector<MenuLayout> menus;
+    std::vector<SpokenPicture> spokenPictures;
 };
 
 // A window as a model: positioned elements in stacking order, timers and a menu bar. It knows

@@ -89,6 +89,15 @@ const FormLayout& form1Layout()
                 {"mnuAtogaki", "あとがき"},
             }},
         },
+        {
+            // A press while one of these shows cannot score; a player who cannot see them must
+            // still learn why.
+            {"Image2",  "侵入者（奥の壁）"},
+            {"Image12", "侵入者（右奥）"},
+            {"Image13", "侵入者（手前）"},
+            {"Image14", "侵入者（左端）"},
+            {"Image15", "投げられた風車"},
+        },
     };
     // clang-format on
     return layout;

@@ -1,3 +1,4 @@
+#include "Announcer.h"
 #include "Fakes.h"
 #include "Fonts.h"
 #include "Form1.h"
@@ -388,4 +389,80 @@ TEST_F(DialogViewTest, MenuBarBoxAndDialogShareTheWindowsGrey)
     EXPECT_EQ(dialog()->view()->grab().toImage().pixelColor(300, 5), grey);
     EXPECT_EQ(dialog()->palette().color(QPalette::Window), grey);
     EXPECT_TRUE(ok()->icon().isNull());
+}
+
+TEST_F(DialogViewTest, ReaderMeetsAShowingIntruderAndThePinwheelButNoStores)
+{
+    windows::qt::setAccessibleEventSink(listen);
+    QAccessibleInterface* view = mainView();
+    ASSERT_NE(view, nullptr);
+    window.action("mnuStart")->trigger();
+    // An intruder comes: the next roll of Timer2 lands in the back wall's range.
+    for (std::uint64_t t = timeOfDay + 1;; ++t)
+        if (game::rollFromTimeOfDay(t) == 5) {
+            timeOfDay = t;
+            break;
+        }
+    clock.advance(500);
+    ASSERT_TRUE(form1.form().element("Image2").visible());
+    QAccessibleInterface* intruder = findByDescription(view, "Image2");
+    ASSERT_NE(intruder, nullptr);
+    EXPECT_EQ(intruder->role(), QAccessible::Graphic);
+    EXPECT_EQ(intruder->text(QAccessible::Name), "侵入者（奥の壁）");
+    EXPECT_EQ(intruder->parent(), view);
+    EXPECT_EQ(intruder->rect(), QRect(window.view()->mapToGlobal(QPoint(128, 16)), QSize(32, 32)));
+    EXPECT_TRUE(view->text(QAccessible::Name).endsWith("侵入者（奥の壁）"));
+
+    // A press now is a catch: the pinwheel lands on the figure and is read out too.
+    pressFigure();
+    ASSERT_NE(findByDescription(view, "Image15"), nullptr);
+    EXPECT_EQ(findByDescription(view, "Image15")->text(QAccessible::Name), "投げられた風車");
+
+    const auto heardOf = [](QAccessible::Event type, const QString& description) {
+        return std::any_of(heard.begin(), heard.end(),
+                           [&](const Heard& h) { return h.type == type && h.description == description; });
+    };
+    EXPECT_TRUE(heardOf(QAccessible::ObjectShow, "Image2"));
+    EXPECT_TRUE(heardOf(QAccessible::ObjectShow, "Image15"));
+    EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](const Heard& h) {
+        return h.type == QAccessible::NameChanged && h.name.contains("投げられた風車");
+    })) << "the pane's one-line reading announces the pinwheel";
+
+    // Three seconds on, the pinwheel goes, and is told to have gone.
+    form1.Command2_Click();
+    clock.advance(3000);
+    EXPECT_EQ(findByDescription(view, "Image15"), nullptr);
+    EXPECT_TRUE(heardOf(QAccessible::ObjectHide, "Image15"));
+    // The picture stores and working frames never reach the tree, whatever they hold.
+    QStringList tree;
+    walk(view, tree);
+    for (const QString& line : tree) {
+        for (const char* store : {"[Image5]", "[Image9]", "[Image10]", "[Image16]", "[Image20]", "[Image24]"})
+            EXPECT_FALSE(line.contains(store)) << line.toStdString();
+    }
+    window.action("mnuStop")->trigger();
+    windows::qt::setAccessibleEventSink({});
+}
+
+TEST_F(DialogViewTest, ExtentsAreInTheDisplaysPixelsAtAnyScaleFactor)
+{
+    // Registered a second time with QT_SCALE_FACTOR=2: Qt's pixels are then twice the display's.
+    const qreal factor = window.windowHandle()->devicePixelRatio();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_EQ(factor, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
+    const QPoint origin = window.screen()->geometry().topLeft();
+    const auto native = [&](QPoint logical, QSize size) {
+        return QRect(origin + (logical - origin) * factor, size * factor);
+    };
+    QAccessibleInterface* view = mainView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->rect(), native(window.view()->mapToGlobal(QPoint(0, 0)), QSize(511, 269)));
+    EXPECT_EQ(findByDescription(view, "Label9")->rect().topLeft(),
+              native(window.view()->mapToGlobal(QPoint(440, 32)), {}).topLeft());
+    EXPECT_EQ(findByDescription(view, "Shape2")->rect(),
+              native(window.view()->mapToGlobal(QPoint(408, 0)), QSize(89, 105)));
+    QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);
+    EXPECT_EQ(frame->rect(), native(window.mapToGlobal(QPoint(0, 0)), window.size()));
+    EXPECT_EQ(frame->text(QAccessible::Name), "Ombura");
 }

@@ -1,15 +1,18 @@
 #include "FormAccessibility.h"
 
 #include "FormView.h"
+#include "FormWindow.h"
 #include "QtString.h"
+#include "ReadingOrder.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QWindow>
 
-#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -17,39 +20,30 @@ namespace windows::qt {
 
 namespace {
 
-bool before(const Rect& a, const Rect& b)
+QRect toScreen(const QWidget* widget, const QRect& global)
 {
-    return std::pair(a.top, a.left) < std::pair(b.top, b.left);
-}
-
-const Rect& anchor(const ReadingItem& item)
-{
-    return item.frame ? item.frame->bounds() : item.labels.front()->bounds();
-}
-
-const Element* innermostFrame(const Form& form, const Element& label)
-{
-    const Point corner{label.bounds().left, label.bounds().top};
-    const Element* best = nullptr;
-    for (const Element& e : form.elements()) {
-        if (e.kind() != ElementKind::Rectangle || !e.visible() || !e.bounds().contains(corner))
-            continue;
-        const auto area = [](const Element& r) { return static_cast<long long>(r.bounds().width) * r.bounds().height; };
-        if (!best || area(e) < area(*best))
-            best = &e;
-    }
-    return best;
+    // A screen keeps its top-left corner in device pixels and scales from there. Wayland has no
+    // desktop-wide coordinates to give, and its compositor scales by itself.
+    const QWindow* window = widget->window()->windowHandle();
+    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return global;
+    const qreal factor = window->devicePixelRatio();
+    const QScreen* screen = window->screen();
+    if (!screen || factor == 1.0)
+        return global;
+    const QPointF origin = screen->geometry().topLeft();
+    const QPointF topLeft = (QPointF(global.topLeft()) - origin) * factor + origin;
+    return {topLeft.toPoint(), (QSizeF(global.size()) * factor).toSize()};
 }
 
 class FormViewAccessible;
-
 FormViewAccessible* viewInterface(FormView* view);
 
-// A painted label. It has no QObject of its own, so Qt's cache keeps it under an id that the
-// view's interface hands out.
-class LabelAccessible : public QAccessibleInterface {
+// A painted element: a label, or a picture a reader can name. It has no QObject of its own, so
+// Qt's cache keeps it under an id that the view's interface hands out.
+class ElementAccessible : public QAccessibleInterface {
 public:
-    LabelAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) { }
+    ElementAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) { }
 
     bool isValid() const override { return element() != nullptr; }
     QObject* object() const override { return nullptr; }
@@ -59,7 +53,11 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessible::Role role() const override { return QAccessible::StaticText; }
+    QAccessible::Role role() const override
+    {
+        const Element* e = element();
+        return e && e->kind() == ElementKind::Picture ? QAccessible::Graphic : QAccessible::StaticText;
+    }
 
     QString text(QAccessible::Text t) const override
     {
@@ -68,7 +66,7 @@ public:
             return {};
         switch (t) {
         case QAccessible::Name:
-            return qstr(e->caption());
+            return qstr(spokenText(view_->form(), *e));
         case QAccessible::Description:
             return qstr(e->name());
         default:
@@ -80,10 +78,7 @@ public:
     QRect rect() const override
     {
         const Element* e = element();
-        if (!e)
-            return {};
-        const QRect r = toPixels(e->bounds());
-        return {view_->mapToGlobal(r.topLeft()), r.size()};
+        return e ? screenRect(view_, toPixels(e->bounds())) : QRect();
     }
 
     QAccessible::State state() const override
@@ -101,7 +96,7 @@ private:
         if (!view_)
             return nullptr;
         const Element* e = view_->form().find(name_);
-        return e && e->kind() == ElementKind::Label ? e : nullptr;
+        return e && (e->kind() == ElementKind::Label || e->kind() == ElementKind::Picture) ? e : nullptr;
     }
 
     QPointer<FormView> view_;
@@ -117,8 +112,18 @@ public:
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override;
-    QAccessibleInterface* child(int index) const override;
-    int childCount() const override { return static_cast<int>(item().labels.size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const ReadingItem* it = item();
+        if (!it || index < 0 || static_cast<std::size_t>(index) >= it->elements.size())
+            return nullptr;
+        return accessibleElement(view_, it->elements[static_cast<std::size_t>(index)]->name());
+    }
+    int childCount() const override
+    {
+        const ReadingItem* it = item();
+        return it ? static_cast<int>(it->elements.size()) : 0;
+    }
     int indexOfChild(const QAccessibleInterface* child) const override
     {
         for (int i = 0; i < childCount(); ++i)
@@ -137,10 +142,11 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        if (!isValid())
+        const ReadingItem* it = item();
+        if (!it)
             return {};
         if (t == QAccessible::Name)
-            return qstr(readingText(item()));
+            return qstr(readingText(view_->form(), *it));
         if (t == QAccessible::Description)
             return qstr(frame_);
         return {};
@@ -151,33 +157,32 @@ public:
     {
         if (!isValid())
             return {};
-        const QRect r = toPixels(view_->form().element(frame_).bounds());
-        return {view_->mapToGlobal(r.topLeft()), r.size()};
+        return screenRect(view_, toPixels(view_->form().element(frame_).bounds()));
     }
     QAccessible::State state() const override
     {
         QAccessible::State s;
         s.readOnly = true;
-        s.invisible = !view_ || !view_->isVisible();
+        s.invisible = !view_ || !view_->isVisible() || !item();
         return s;
     }
 
-    ReadingItem item() const
+private:
+    const ReadingItem* item() const
     {
         if (view_)
-            for (ReadingItem& it : readingOrder(view_->form()))
+            for (const ReadingItem& it : view_->readingOrder())
                 if (it.frame && it.frame->name() == frame_)
-                    return std::move(it);
-        return {};
+                    return &it;
+        return nullptr;
     }
 
-private:
     QPointer<FormView> view_;
     std::string frame_;
 };
 
-// The view itself: its children are what a reader meets, in reading order, then the visible
-// push buttons (real widgets with their own interfaces).
+// The view itself: its children are what a reader meets, in the view's reading order, then the
+// visible push buttons (real widgets with their own interfaces).
 class FormViewAccessible : public QAccessibleWidget {
 public:
     explicit FormViewAccessible(FormView* view) : QAccessibleWidget(view, QAccessible::Pane) { }
@@ -190,16 +195,16 @@ public:
 
     FormView* view() const { return static_cast<FormView*>(widget()); }
 
-    int childCount() const override { return static_cast<int>(readingOrder(view()->form()).size() + buttons().size()); }
+    int childCount() const override { return static_cast<int>(view()->readingOrder().size() + buttons().size()); }
 
     QAccessibleInterface* child(int index) const override
     {
         if (index < 0)
             return nullptr;
-        const std::vector<ReadingItem> items = readingOrder(view()->form());
+        const std::vector<ReadingItem>& items = view()->readingOrder();
         const auto i = static_cast<std::size_t>(index);
         if (i < items.size())
-            return items[i].frame ? group(items[i].frame->name()) : label(items[i].labels.front()->name());
+            return items[i].frame ? group(items[i].frame->name()) : element(items[i].elements.front()->name());
         const std::vector<QPushButton*> b = buttons();
         return i - items.size() < b.size() ? QAccessible::queryAccessibleInterface(b[i - items.size()]) : nullptr;
     }
@@ -216,23 +221,26 @@ public:
     {
         // The whole form in one line, for a reader that stops at the pane.
         if (t == QAccessible::Name)
-            return qstr(readingText(readingOrder(view()->form())));
+            return qstr(readingText(view()->form(), view()->readingOrder()));
         return QAccessibleWidget::text(t);
     }
 
-    // Where a label sits in the tree now: in its frame's group, or straight under the view.
-    QAccessibleInterface* containerOf(const std::string& labelName)
+    QRect rect() const override { return screenRect(view(), view()->rect()); }
+
+    // Where an element sits in the tree now: in its frame's group, or straight under the view
+    // (also once it has gone, so that its going can still be told).
+    QAccessibleInterface* containerOf(const std::string& name)
     {
-        for (const ReadingItem& it : readingOrder(view()->form()))
-            for (const Element* l : it.labels)
-                if (l->name() == labelName)
+        for (const ReadingItem& it : view()->readingOrder())
+            for (const Element* e : it.elements)
+                if (e->name() == name)
                     return it.frame ? group(it.frame->name()) : this;
-        return nullptr;
+        return this;
     }
 
-    QAccessibleInterface* label(const std::string& name) const
+    QAccessibleInterface* element(const std::string& name) const
     {
-        return cached("label:" + name, [&] { return new LabelAccessible(view(), name); });
+        return cached("element:" + name, [&] { return new ElementAccessible(view(), name); });
     }
     QAccessibleInterface* group(const std::string& frame) const
     {
@@ -262,12 +270,19 @@ private:
     mutable std::map<std::string, QAccessible::Id> ids_;
 };
 
+// The top-level window: as Qt's own, but placed in the display's pixels.
+class FormWindowAccessible : public QAccessibleWidget {
+public:
+    explicit FormWindowAccessible(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) { }
+    QRect rect() const override { return screenRect(widget(), widget()->rect()); }
+};
+
 FormViewAccessible* viewInterface(FormView* view)
 {
     return view ? dynamic_cast<FormViewAccessible*>(QAccessible::queryAccessibleInterface(view)) : nullptr;
 }
 
-QAccessibleInterface* LabelAccessible::parent() const
+QAccessibleInterface* ElementAccessible::parent() const
 {
     FormViewAccessible* v = viewInterface(view_);
     return v ? v->containerOf(name_) : nullptr;
@@ -278,155 +293,38 @@ QAccessibleInterface* GroupAccessible::parent() const
     return viewInterface(view_);
 }
 
-QAccessibleInterface* GroupAccessible::child(int index) const
-{
-    const ReadingItem it = item();
-    FormViewAccessible* v = viewInterface(view_);
-    if (!v || index < 0 || static_cast<std::size_t>(index) >= it.labels.size())
-        return nullptr;
-    return v->label(it.labels[static_cast<std::size_t>(index)]->name());
-}
-
 QAccessibleInterface* factory(const QString&, QObject* object)
 {
     if (auto* view = qobject_cast<FormView*>(object))
         return new FormViewAccessible(view);
+    if (auto* window = qobject_cast<FormWindow*>(object))
+        return new FormWindowAccessible(window);
     return nullptr;
-}
-
-AccessibleEventSink& sink()
-{
-    static AccessibleEventSink s;
-    return s;
-}
-
-bool listening()
-{
-    return sink() || QAccessible::isActive();
-}
-
-void send(QAccessibleInterface* iface, QAccessible::Event type)
-{
-    if (!iface)
-        return;
-    QAccessibleEvent event(iface, type);
-    if (sink())
-        sink()(event);
-    else
-        QAccessible::updateAccessibility(&event);
 }
 
 } // namespace
 
-std::vector<ReadingItem> readingOrder(const Form& form)
+QRect screenRect(const QWidget* widget, const QRect& local)
 {
-    std::vector<ReadingItem> items;
-    for (const Element& e : form.elements()) {
-        if (e.kind() != ElementKind::Label || !e.visible())
-            continue;
-        const Element* frame = innermostFrame(form, e);
-        auto it = frame
-                      ? std::find_if(items.begin(), items.end(), [&](const ReadingItem& i) { return i.frame == frame; })
-                      : items.end();
-        if (it == items.end())
-            items.push_back({frame, {&e}});
-        else
-            it->labels.push_back(&e);
-    }
-    for (ReadingItem& item : items)
-        std::stable_sort(item.labels.begin(), item.labels.end(),
-                         [](const Element* a, const Element* b) { return before(a->bounds(), b->bounds()); });
-    std::stable_sort(items.begin(), items.end(),
-                     [](const ReadingItem& a, const ReadingItem& b) { return before(anchor(a), anchor(b)); });
-    return items;
+    return toScreen(widget, QRect(widget->mapToGlobal(local.topLeft()), local.size()));
 }
 
-std::string readingText(const ReadingItem& item)
+QAccessibleInterface* accessibleElement(FormView* view, const std::string& element)
 {
-    std::string text;
-    for (const Element* label : item.labels) {
-        if (label->caption().empty())
-            continue;
-        if (!text.empty())
-            text += ' ';
-        text += label->caption();
-    }
-    return text;
+    FormViewAccessible* v = viewInterface(view);
+    return v ? v->element(element) : nullptr;
 }
 
-std::string readingText(const std::vector<ReadingItem>& items)
+QAccessibleInterface* accessibleGroup(FormView* view, const std::string& frame)
 {
-    std::string text;
-    for (const ReadingItem& item : items) {
-        const std::string part = readingText(item);
-        if (part.empty())
-            continue;
-        if (!text.empty())
-            text += ' ';
-        text += part;
-    }
-    return text;
+    FormViewAccessible* v = viewInterface(view);
+    return v ? v->group(frame) : nullptr;
 }
 
 void installFormAccessibility()
 {
     static std::once_flag once;
     std::call_once(once, [] { QAccessible::installFactory(factory); });
-}
-
-void setAccessibleEventSink(AccessibleEventSink s)
-{
-    sink() = std::move(s);
-}
-
-void AccessibleCaptions::update(FormView& view)
-{
-    std::vector<Seen> now;
-    for (const ReadingItem& item : readingOrder(view.form()))
-        for (const Element* label : item.labels)
-            now.push_back({label->name(), label->caption(), item.frame ? item.frame->name() : std::string()});
-    if (now == seen_)
-        return;
-    const std::vector<Seen> before = std::exchange(seen_, std::move(now));
-    // The first look at a form is its starting point, not a change to announce.
-    if (!std::exchange(primed_, true) || !listening())
-        return;
-    FormViewAccessible* v = viewInterface(&view);
-    if (!v)
-        return;
-
-    const auto find = [](const std::vector<Seen>& list, const std::string& name) {
-        auto it = std::find_if(list.begin(), list.end(), [&](const Seen& s) { return s.name == name; });
-        return it == list.end() ? nullptr : &*it;
-    };
-    // A group reads its labels as one phrase, so any change among them renames it too.
-    std::vector<std::string> groupsRenamed;
-    const auto touch = [&](const std::string& frame) {
-        if (!frame.empty() && std::find(groupsRenamed.begin(), groupsRenamed.end(), frame) == groupsRenamed.end())
-            groupsRenamed.push_back(frame);
-    };
-    for (const Seen& s : before)
-        if (!find(seen_, s.name)) {
-            send(v->label(s.name), QAccessible::ObjectHide);
-            touch(s.frame);
-        }
-    for (const Seen& s : seen_) {
-        const Seen* old = find(before, s.name);
-        if (!old) {
-            send(v->label(s.name), QAccessible::ObjectShow);
-            touch(s.frame);
-            continue;
-        }
-        if (old->caption != s.caption)
-            send(v->label(s.name), QAccessible::NameChanged);
-        if (old->caption != s.caption || old->frame != s.frame) {
-            touch(s.frame);
-            touch(old->frame);
-        }
-    }
-    for (const std::string& frame : groupsRenamed)
-        send(v->group(frame), QAccessible::NameChanged);
-    send(v, QAccessible::NameChanged);
 }
 
 } // namespace windows::qt

@@ -2,6 +2,7 @@
 
 #include "Fonts.h"
 #include "QtString.h"
+#include "FormAccessibility.h"
 #include "Look.h"
 
 #include <QFontMetrics>
@@ -87,7 +88,8 @@ void FormView::sync()
         b->setEnabled(e.enabled());
         b->setText(qstr(e.caption()));
     }
-    captions_.update(*this);
+    readingOrder_ = windows::readingOrder(form_);
+    announcer_.update(*this);
     update();
 }
 

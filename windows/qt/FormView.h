@@ -1,7 +1,8 @@
 #pragma once
 
+#include "Announcer.h"
 #include "Form.h"
-#include "FormAccessibility.h"
+#include "ReadingOrder.h"
 
 #include <QHash>
 #include <QPixmap>
@@ -9,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class QPushButton;
 
@@ -26,6 +28,8 @@ public:
     // Picks up everything the model changed since the last call.
     void sync();
     QPushButton* button(const std::string& name) const;
+    // What a screen reader meets, worked out once per model change rather than per query.
+    const std::vector<ReadingItem>& readingOrder() const { return readingOrder_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -40,7 +44,8 @@ private:
     Form& form_;
     QHash<QString, QPixmap> pixmaps_;
     std::map<std::string, QPushButton*> buttons_;
-    AccessibleCaptions captions_;
+    std::vector<ReadingItem> readingOrder_;
+    Announcer announcer_;
 };
 
 QRect toPixels(const Rect& twips);
