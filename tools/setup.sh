@@ -13,7 +13,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils appstream
   lintian dpkg-dev file
-  at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0
+  at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil openbox fontconfig
   clang libclang-rt-14-dev clang-format clang-tidy ccache
   strace time python3 libxcb-shm0-dev libxcb1-dev
 )

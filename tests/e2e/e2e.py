@@ -7,7 +7,12 @@ accessibility bus; the pictures, which that bus cannot describe, through screens
 to SDL's disk driver and is measured from the file it writes.
 
 Run it inside its own session bus:  dbus-run-session -- /usr/bin/python3 e2e.py path/to/ombura
+With --wm openbox the same game is played a second time under a real window manager, started
+privately, and what the frames show is checked too: the box's whole title, the icon sizes, the
+dialog's missing icon and the centring of the framed windows. --screenshots DIR keeps pictures of
+the game. --scale 2 only takes pictures, at Qt's scale factor 2.
 """
+import argparse
 import array
 import ctypes
 import ctypes.util
@@ -18,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from data_files import data_files  # noqa: E402
@@ -36,6 +42,13 @@ INTRUDERS = {"Image2": (128, 16, 32, 32), "Image12": (368, 56, 32, 32),
 # every spin, so only the part of the figure left of her is compared.
 FIGURE = (208, 144, 24, 32)
 FIGURE_CLICK = (216, 160)
+GIRL = (232, 144, 32, 32)
+# What a screen reader hears for each picture that it is told about.
+SPOKEN = {"Image2": "侵入者（奥の壁）", "Image12": "侵入者（右奥）", "Image13": "侵入者（手前）",
+          "Image14": "侵入者（左端）", "Image15": "投げられた風車"}
+BOX_TITLE = "GAME　OVER"
+DIALOG_TITLE = "あとがき・・・？"
+ICON_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "assets", "icons", "hicolor")
 
 AUDIO_RATE = 48000
 AUDIO_CHANNELS = 2
@@ -114,6 +127,52 @@ class Screen:
             return Shot(ctypes.string_at(im.data, im.bytes_per_line * h), im.bytes_per_line, w, h)
         finally:
             self.x.XDestroyImage(img)
+
+    def size(self):
+        self.x.XDisplayWidth.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        return self.x.XDisplayWidth(self.dpy, 0), self.x.XDisplayHeight(self.dpy, 0)
+
+    def atom(self, name):
+        self.x.XInternAtom.restype = ctypes.c_ulong
+        self.x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        return self.x.XInternAtom(self.dpy, name.encode(), 0)
+
+    def prop(self, window, name):
+        """A window property as a list of numbers (format 32) or bytes (8), or None if unset."""
+        f = self.x.XGetWindowProperty
+        f.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long, ctypes.c_long,
+                      ctypes.c_int, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                      ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong),
+                      ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_void_p)]
+        self.x.XFree.argtypes = [ctypes.c_void_p]
+        actual, fmt = ctypes.c_ulong(), ctypes.c_int()
+        count, after, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        if f(self.dpy, window, self.atom(name), 0, 1 << 24, 0, 0, ctypes.byref(actual),
+             ctypes.byref(fmt), ctypes.byref(count), ctypes.byref(after), ctypes.byref(data)) != 0:
+            return None
+        try:
+            if actual.value == 0:
+                return None
+            if fmt.value == 32:  # Xlib hands 32-bit items over as C longs
+                return list((ctypes.c_ulong * count.value).from_address(data.value))
+            if fmt.value == 8:
+                return ctypes.string_at(data.value, count.value)
+            return None
+        finally:
+            if data.value:
+                self.x.XFree(data)
+
+    def geometry(self, window):
+        """The client area of a top-level window on the screen: (x, y, width, height)."""
+        out = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
+                             timeout=10).stdout
+        v = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            v[key] = value.strip()
+        return (int(v["Absolute upper-left X"]), int(v["Absolute upper-left Y"]), int(v["Width"]),
+                int(v["Height"]))
 
     def close(self):
         self.x.XCloseDisplay(self.dpy)
@@ -353,19 +412,192 @@ def file_size(path):
         return 0
 
 
+# --- the window manager -----------------------------------------------------------------------
+
+def start_openbox(display, home):
+    """Starts openbox on the display, with a home and runtime folder of its own; returns the
+    process once it manages the screen. The caller ends it by its process id."""
+    runtime = os.path.join(home, "run")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
+    env = dict(os.environ, DISPLAY=display, HOME=home, XDG_RUNTIME_DIR=runtime,
+               XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"),
+               XDG_DATA_HOME=os.path.join(home, ".local", "share"))
+    proc = subprocess.Popen(["openbox", "--sm-disable"], env=env, start_new_session=True,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    screen = Screen(display)
+    try:
+        wait_for(lambda: proc.poll() is None and screen.prop(screen.root, "_NET_SUPPORTING_WM_CHECK"),
+                 15, "openbox to manage the screen", 0.1)
+    except Failure:
+        stop_process(proc)
+        raise
+    finally:
+        screen.close()
+    return proc
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, signal.SIGTERM)
+            proc.wait(timeout=5)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            os.killpg(proc.pid, signal.SIGKILL)
+    proc.wait()
+
+
+def x_windows(screen, title):
+    """The mapped top-level windows whose title is exactly `title`."""
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ""], capture_output=True,
+                         text=True, timeout=10).stdout
+    found = []
+    for wid in out.split():
+        raw = screen.prop(int(wid), "_NET_WM_NAME")
+        if raw is not None and raw.decode("utf-8", "replace") == title:
+            found.append(int(wid))
+    return found
+
+
+def x_window(screen, title, timeout=5):
+    return wait_for(lambda: (x_windows(screen, title) or [None])[0], timeout,
+                    f"the X window titled {title}")
+
+
+def outer_rect(screen, wid):
+    """The window with its frame, and the frame's extents (left, right, top, bottom)."""
+    x, y, w, h = screen.geometry(wid)
+    ext = screen.prop(wid, "_NET_FRAME_EXTENTS") or [0, 0, 0, 0]
+    left, right, top, bottom = ext[:4]
+    return (x - left, y - top, w + left + right, h + top + bottom), (left, right, top, bottom)
+
+
+def check_centred(screen, wid, what):
+    (x, y, w, h), ext = outer_rect(screen, wid)
+    area = screen.prop(screen.root, "_NET_WORKAREA")
+    ax, ay, aw, ah = area[:4] if area else (0, 0, *screen.size())
+    dx, dy = (x + w / 2) - (ax + aw / 2), (y + h / 2) - (ay + ah / 2)
+    say(f"{what}: frame {w}x{h} at ({x}, {y}), extents {ext}; centre off by ({dx:+.1f}, {dy:+.1f}) px")
+    if abs(dx) > 2 or abs(dy) > 2:
+        raise Failure(f"{what} is not centred: its frame's centre is off by ({dx:+.1f}, {dy:+.1f}) px")
+
+
+def wait_centred(screen, wid, what, timeout=2.0):
+    """A window manager may take a moment to settle a new window; centred it must end up."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            return check_centred(screen, wid, what)
+        except Failure:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.2)
+
+
+def shipped_icon_sizes():
+    sizes = set()
+    for entry in os.listdir(ICON_DIR):
+        a, _, b = entry.partition("x")
+        if a.isdigit() and a == b:
+            sizes.add(int(a))
+    return sizes
+
+
+def icon_sizes(screen, wid):
+    data = screen.prop(wid, "_NET_WM_ICON") or []
+    sizes, i = [], 0
+    while i + 2 <= len(data):
+        w, h = data[i], data[i + 1]
+        sizes.append((w, h))
+        i += 2 + w * h
+    return sizes
+
+
+def check_icons(screen, wid):
+    sizes = icon_sizes(screen, wid)
+    want = shipped_icon_sizes()
+    say(f"_NET_WM_ICON of the main window carries {', '.join(f'{w}x{h}' for w, h in sizes)}")
+    if sorted(sizes) != sorted((n, n) for n in want):
+        raise Failure(f"the window icon carries {sizes}, not every shipped size {sorted(want)}")
+
+
+def program_icon_pixels(n):
+    """The shipped n x n icon as _NET_WM_ICON carries it: one ARGB number per pixel."""
+    from PIL import Image
+    path = os.path.join(ICON_DIR, f"{n}x{n}", "apps", "ombura.png")
+    if not os.path.exists(path):
+        return None
+    img = Image.open(path).convert("RGBA")
+    return [(a << 24) | (r << 16) | (g << 8) | b for r, g, b, a in img.getdata()]
+
+
+def check_no_icon(screen, wid, what):
+    """The window asks for no icon: none of its own in _NET_WM_ICON, none in WM_HINTS. A window
+    manager may put its own stand-in into _NET_WM_ICON (openbox does); that is not ours."""
+    data = screen.prop(wid, "_NET_WM_ICON") or []
+    ours, i = [], 0
+    while i + 2 <= len(data):
+        w, h = data[i], data[i + 1]
+        if w == h and [p & 0xFFFFFFFF for p in data[i + 2:i + 2 + w * h]] == program_icon_pixels(w):
+            ours.append(w)
+        i += 2 + w * h
+    hints = screen.prop(wid, "WM_HINTS") or [0]
+    # IconPixmapHint, IconWindowHint and IconMaskHint would each hand the frame an icon.
+    asked = hints[0] & (4 | 8 | 32)
+    say(f"{what}: _NET_WM_ICON holds {', '.join(f'{w}x{h}' for w, h in icon_sizes(screen, wid)) or 'nothing'}"
+        f"{' (the program icon!)' if ours else ''}; WM_HINTS flags {hints[0]:#x}")
+    if ours or asked:
+        raise Failure(f"{what} asks the window manager for an icon")
+
+
+def font_file(pattern):
+    return subprocess.run(["fc-match", "-f", "%{file}", pattern], capture_output=True, text=True,
+                          timeout=10).stdout.strip()
+
+
+def title_width(title, points=8):
+    """The width of a title as openbox draws it by default: sans, bold, 8 points at 96 dpi, with
+    the wide characters from whatever font fontconfig falls back to for them."""
+    from PIL import ImageFont
+    px = round(points * 96 / 72)
+    narrow = ImageFont.truetype(font_file("sans:bold"), px)
+    wide = ImageFont.truetype(font_file("sans:bold:charset=3000"), px)
+    return sum((wide if unicodedata.east_asian_width(c) in "WF" else narrow).getlength(c)
+               for c in title)
+
+
+def check_box_title(screen, wid):
+    """The frame shows the whole title: as the window manager reports it, and by room."""
+    visible = screen.prop(wid, "_NET_WM_VISIBLE_NAME")
+    (x, y, w, h), (left, right, top, bottom) = outer_rect(screen, wid)
+    need = title_width(BOX_TITLE)
+    # The title bar holds an icon and three buttons, each about as wide as the bar is tall.
+    room = w - left - right - 4 * top
+    shown = visible.decode("utf-8", "replace") if visible is not None else None
+    say(f"the box's frame is {w} px wide (bar {top} px): {room} px for a title {need:.0f} px wide; "
+        f"_NET_WM_VISIBLE_NAME {shown!r}")
+    if shown is not None and shown != BOX_TITLE:
+        raise Failure(f"the window manager shows the box's title as {shown!r}")
+    if room < need:
+        raise Failure(f"the box is too narrow for its title: {room} px of room for {need:.0f} px")
+
+
 # --- the game ---------------------------------------------------------------------------------
 
 class Game:
-    def __init__(self, binary, display, desktop, audio_file):
+    def __init__(self, binary, display, desktop, audio_file, extra_env=None):
         env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", SDL_AUDIODRIVER="disk",
-                   SDL_DISKAUDIOFILE=audio_file)
+                   SDL_DISKAUDIOFILE=audio_file, **(extra_env or {}))
         env.pop("WAYLAND_DISPLAY", None)
         self.proc = subprocess.Popen([binary], env=env, start_new_session=True,
                                      stdout=subprocess.DEVNULL)
         self.tree = Tree(desktop, self.proc.pid)
         self.screen = Screen(display)
         self.origin = None
+        self.wm = False          # a window manager frames the windows
+        self.shots_dir = None    # where pictures of the game are kept, if anywhere
+        self.kept = set()
 
     def alive(self):
         return self.proc.poll() is None
@@ -392,6 +624,23 @@ class Game:
 
     def countdown(self):
         return self.tree.label("Label7")
+
+
+def keep(game, name, wid=None):
+    """Keeps a picture of a window, frame and all, when pictures are asked for."""
+    if not game.shots_dir or name in game.kept:
+        return
+    from PIL import Image
+    wid = wid or x_window(game.screen, "Ombura")
+    x, y, w, h = outer_rect(game.screen, wid)[0]
+    sw, sh = game.screen.size()
+    x, y = max(0, x), max(0, y)
+    w, h = min(w, sw - x), min(h, sh - y)
+    shot = game.screen.grab(x, y, w, h)
+    Image.frombytes("RGB", (w, h), shot.data, "raw", "BGRX", shot.stride).save(
+        os.path.join(game.shots_dir, name + ".png"))
+    game.kept.add(name)
+    say(f"kept a picture: {name}.png ({w}x{h})")
 
 
 def intruder_showing(shot, baseline):
@@ -466,7 +715,7 @@ def press_figure(game):
     click_at(ox + FIGURE_CLICK[0], oy + FIGURE_CLICK[1])
 
 
-def check_presses(game, baseline, players, count=6):
+def check_presses(game, baseline, players, count=6, girl_at_rest=None):
     """Presses that meet no intruder each add one point."""
     scored = 0
     while scored < count:
@@ -496,6 +745,9 @@ def check_presses(game, baseline, players, count=6):
         # The pulling picture is one of the player's own pictures, not a cover.
         s = game.shot()
         fig = s.region(FIGURE)
+        if (game.shots_dir and girl_at_rest and differs(fig, players[0]) and differs(s.region(GIRL), girl_at_rest)
+                and intruder_showing(s, baseline) is None):
+            keep(game, "pressing")
         if all(differs(fig, p) for p in players) and intruder_showing(s, baseline) is None:
             players.append(fig)
         time.sleep(0.15)
@@ -535,6 +787,12 @@ def check_catch(game, baseline, players, attempts=15):
             raise Failure(f"a press while {seen[0]} showed scored nothing but the figure is "
                           "not covered by the thrown pinwheel")
         say(f"caught by the intruder at {seen[0]}: score stays {before}, figure covered")
+        pinwheel = game.tree.find(lambda n: desc(n) == "Image15" and showing(n), game.tree.main_frame())
+        if pinwheel is None or name(pinwheel) != SPOKEN["Image15"]:
+            raise Failure("the thrown pinwheel is not in the accessibility tree as "
+                          f"{SPOKEN['Image15']!r}")
+        say(f"the reader finds the pinwheel: {role(pinwheel)} {name(pinwheel)!r}")
+        keep(game, "caught")
         # Presses during the next two seconds must not score.
         presses = 0
         while time.monotonic() - t_press < 2.0:
@@ -555,6 +813,38 @@ def check_catch(game, baseline, players, attempts=15):
             raise Failure(f"the pinwheel went after only {gone - t_press:.1f} s")
         return
     raise Failure(f"no catch in {attempts} attempts: every intruder left before the press")
+
+
+def check_reader_hears_intruder(game, baseline, attempts=10):
+    """An intruder that shows is in the accessibility tree, named, where it is painted."""
+    frame = game.tree.main_frame()
+    for attempt in range(1, attempts + 1):
+        seen = []
+
+        def intruder():
+            seen[:] = [intruder_showing(game.shot(), baseline)]
+            return seen[0]
+
+        wait_for(intruder, 10, "an intruder to appear", 0.01)
+        element = seen[0]
+        node = game.tree.find(lambda n: desc(n) == element, frame)
+        if node is None:
+            if intruder_showing(game.shot(), baseline) != element:
+                continue  # it went before the reader looked
+            raise Failure(f"the intruder {element} shows but is not in the accessibility tree")
+        ox, oy, _, _ = game.origin
+        x, y, w, h = extents(node)
+        ex, ey, ew, eh = INTRUDERS[element]
+        if name(node) != SPOKEN[element] or role(node) != "image":
+            raise Failure(f"the intruder {element} reads as {role(node)} {name(node)!r}")
+        if (x, y, w, h) != (ox + ex, oy + ey, ew, eh):
+            raise Failure(f"the intruder {element} is at {(x, y, w, h)} for the reader, "
+                          f"{(ox + ex, oy + ey, ew, eh)} on the screen")
+        say(f"the reader finds the intruder {element}: {role(node)} {name(node)!r} at {(x, y, w, h)} "
+            f"(attempt {attempt})")
+        keep(game, "intruder")
+        return
+    raise Failure(f"every intruder in {attempts} went before the reader could find it")
 
 
 def check_countdown(game):
@@ -585,6 +875,10 @@ def check_countdown(game):
         raise Failure(f"the countdown did not read 10 down to 0: {run}")
     if not game.tree.find(lambda n: "娘さん逃亡…。" in name(n), box):
         raise Failure("the GAME　OVER box does not say 娘さん逃亡…。")
+    box_wid = x_window(game.screen, BOX_TITLE)
+    if game.wm:
+        check_box_title(game.screen, box_wid)
+    keep(game, "game-over", box_wid)
     press_key("Return")
     wait_for(lambda: game.tree.window_named("GAME　OVER") is None, 5,
              "the GAME　OVER box to close on Enter")
@@ -598,6 +892,10 @@ def check_dialog(game):
     title = "あとがき・・・？"
     wait_for(lambda: game.tree.window_named(title), 5, f"the window {title}")
     say(f"the window {title} is open")
+    dialog_wid = x_window(game.screen, title)
+    check_no_icon(game.screen, dialog_wid, "the dialog")
+    wait_centred(game.screen, dialog_wid, "the dialog")
+    keep(game, "dialog", dialog_wid)
     click_at(*centre(game.tree.menu_title("ゲーム")))
     time.sleep(1.0)  # nothing should happen; give it time to go wrong
     if showing(game.tree.popup("ゲーム")) or entry_on_screen(game.tree, "ゲーム", "開始"):
@@ -653,13 +951,20 @@ def play(game, audio_file):
     first = shots[-1]
     baseline = {e: first.region(r) for e, r in INTRUDERS.items()}
     players = [first.region(FIGURE)]
+    girl = first.region(GIRL)
+
+    main_wid = x_window(game.screen, "Ombura")
+    wait_centred(game.screen, main_wid, "the main window")
+    check_icons(game.screen, main_wid)
+    keep(game, "start")
 
     check_audio(game, audio_file)
     game.check_alive()
     start_and_wait(game)
     if game.countdown() != "10":
         raise Failure(f"after Start the countdown reads {game.countdown()}, not 10")
-    check_presses(game, baseline, players)
+    check_presses(game, baseline, players, girl_at_rest=girl)
+    check_reader_hears_intruder(game, baseline)
     check_catch(game, baseline, players)
     # One more point restarts the countdown, so that the idle run shows every number from 10.
     check_presses(game, baseline, players, count=1)
@@ -668,24 +973,80 @@ def play(game, audio_file):
     check_exit(game)
 
 
+def shoot_scaled(binary, display, desktop, audio_file, scale, shots_dir):
+    """At a scale factor only pictures are taken (and the reader's extents checked): a game is
+    started from the keyboard and the figure pressed, and what shows is kept."""
+    game = Game(binary, display, desktop, audio_file, {"QT_SCALE_FACTOR": str(scale)})
+    game.wm, game.shots_dir = True, shots_dir
+    try:
+        tree = game.tree
+        wait_for(tree.app, 20, "the program on the accessibility bus")
+        wait_for(lambda: tree.main_frame() is not None and game.countdown() == "10", 20,
+                 "the main window with its countdown at 10")
+        main_wid = x_window(game.screen, "Ombura", 10)
+        x, y, w, h = game.screen.geometry(main_wid)
+        ox, oy, ow, oh = tree.client_origin()
+        say(f"at scale {scale}: the X window's client area is {w}x{h} at ({x}, {y}); the reader "
+            f"has the view at ({ox}, {oy}) {ow}x{oh}")
+        if (ow, oh) != (511 * scale, 269 * scale) or not (x <= ox and ox + ow <= x + w and y < oy
+                                                             and oy + oh <= y + h):
+            raise Failure(f"at scale {scale} the reader's extents of the view, {(ox, oy, ow, oh)}, "
+                          f"do not lie where the window is, {(x, y, w, h)}")
+        wait_centred(game.screen, main_wid, f"the main window at scale {scale}")
+        time.sleep(0.5)
+        keep(game, f"start-{scale}x")
+        # F10 lights ゲーム, Return opens it with 開始 chosen, Return starts the game.
+        for key in ("F10", "Return", "Return"):
+            press_key(key)
+            time.sleep(0.4)
+        wait_for(lambda: game.score() == "0" and game.countdown() == "10", 5, "a game to start")
+        xdotool("mousemove", ox + FIGURE_CLICK[0] * scale, oy + FIGURE_CLICK[1] * scale, "click", "1")
+        try:
+            wait_for(lambda: game.score() != "0", 2, "the press to score")
+        except Failure:
+            say("the press met an intruder; the picture shows the catch instead")
+        keep(game, f"pressing-{scale}x")
+        say(f"at scale {scale}: score {game.score()} after one press")
+    finally:
+        game.kill()
+
+
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: e2e.py path/to/ombura")
-    binary = os.path.abspath(sys.argv[1])
+    parser = argparse.ArgumentParser(description="Plays Ombura under a private X server.")
+    parser.add_argument("binary")
+    parser.add_argument("--wm", choices=["none", "openbox"], default="none",
+                        help="a window manager to play under (started privately)")
+    parser.add_argument("--scale", type=int, default=1,
+                        help="Qt's scale factor; above 1 only pictures are taken")
+    parser.add_argument("--screenshots", metavar="DIR", help="keep pictures of the game here")
+    args = parser.parse_args()
+    binary = os.path.abspath(args.binary)
     for data in data_files():
         if not os.path.exists(os.path.join(os.path.dirname(binary), data)):
             sys.exit(f"FAIL: {data} is missing beside {binary}")
+    if args.screenshots:
+        os.makedirs(args.screenshots, exist_ok=True)
     xvfb, display = start_xvfb()
     game = None
+    wm = None
     tmp = tempfile.TemporaryDirectory(prefix="ombura-e2e-")
     try:
         os.environ["DISPLAY"] = display
         say(f"Xvfb on {display}")
+        if args.wm == "openbox":
+            wm = start_openbox(display, os.path.join(tmp.name, "home"))
+            say(f"openbox manages {display} (pid {wm.pid})")
         # Asking for the desktop before the program starts switches the accessibility bus on,
         # so that the program finds it.
         desktop = Atspi.get_desktop(0)
         audio_file = os.path.join(tmp.name, "out.raw")
+        if args.scale != 1:
+            shoot_scaled(binary, display, desktop, audio_file, args.scale, args.screenshots)
+            say("PASS")
+            return 0
         game = Game(binary, display, desktop, audio_file)
+        game.wm = wm is not None
+        game.shots_dir = args.screenshots
         play(game, audio_file)
         say("PASS")
         return 0
@@ -695,6 +1056,8 @@ def main():
     finally:
         if game is not None:
             game.kill()
+        if wm is not None:
+            stop_process(wm)
         xvfb.kill()
         xvfb.wait()
         tmp.cleanup()

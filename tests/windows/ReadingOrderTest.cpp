@@ -1,5 +1,5 @@
-#include "Layouts.h"
 #include "ReadingOrder.h"
+#include "Layouts.h"
 
 #include <gtest/gtest.h>
 

@@ -110,7 +110,11 @@ void FormWindow::showCentred()
     if (!shownOnce_) {
         shownOnce_ = true;
         (void)winId(); // the native window must exist to ask about its frame
-        centreOnScreen(askFrameExtents(this).value_or(QMargins()));
+        // The window manager counts in the display's pixels, the window in Qt's.
+        const QMargins asked = askFrameExtents(this).value_or(QMargins());
+        const qreal ratio = devicePixelRatioF();
+        centreOnScreen(QMargins(qRound(asked.left() / ratio), qRound(asked.top() / ratio),
+                                qRound(asked.right() / ratio), qRound(asked.bottom() / ratio)));
         // A window manager that could not say in advance shows its frame once the window is up;
         // the window then moves once so that the frame, not the client area, is centred.
         QTimer::singleShot(300, this, [this] {
