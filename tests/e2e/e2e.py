@@ -704,7 +704,13 @@ def wait_clear(game, baseline, players, timeout=8):
         return False
 
     t = time.monotonic()
-    wait_for(clear, timeout, "a moment with no intruder and the figure uncovered", 0.02)
+    try:
+        wait_for(clear, timeout, "a moment with no intruder and the figure uncovered", 0.02)
+    except Failure as e:
+        s = game.shot()
+        shares = [round(differing_share(s.region(FIGURE), p), 3) for p in players]
+        raise Failure(f"{e}: intruder {intruder_showing(s, baseline)}, figure apart from the "
+                      f"player's {len(players)} pictures by {shares}")
     if os.environ.get("E2E_DEBUG"):
         say(f"clear after {time.monotonic() - t:.2f} s")
     return found[-1]
