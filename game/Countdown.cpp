@@ -11,8 +11,9 @@ constexpr std::int16_t kEscapeTick = 11;
 
 void Form1::Timer3_Timer()
 {
-    // The count goes past the escape tick only while the game-over box is open; it stops at the
-    // top of the counter rather than wrapping round to a second escape.
+    // This timer is not entered again while its own tick waits in the game-over box, so the count
+    // stops at the escape tick. Were it entered, the count would stop at the top of the counter
+    // rather than wrap round to a second escape.
     addChecked(state_.idleTicks, 1);
     if (state_.idleTicks >= kWarningFrom)
         sound_.PlayEffect(state_.warningSoundPath, 0);

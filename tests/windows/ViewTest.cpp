@@ -131,6 +131,9 @@ TEST_F(ViewTest, F10AndAltLightTheFirstMenuTitleAndDownOrReturnOpensIt)
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, row.light);
         EXPECT_EQ(bar->activeAction(), bar->actions().first());
         EXPECT_FALSE(game->isVisible()) << "only the title lights up";
+        const QRect title = bar->actionGeometry(bar->actions().first());
+        const QImage drawn = bar->grab().toImage();
+        EXPECT_EQ(drawn.pixelColor(title.left() + 3, title.center().y()), bar->palette().color(QPalette::Highlight));
         QTest::keyClick(bar, row.open);
         EXPECT_TRUE(game->isVisible());
         EXPECT_EQ(game->activeAction(), window.action("mnuStart"));

@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QProxyStyle>
 #include <QRegularExpression>
+#include <QStyleOptionMenuItem>
 
 namespace windows::qt {
 
@@ -29,6 +30,23 @@ public:
         default:
             return QProxyStyle::styleHint(hint, option, widget, returnData);
         }
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        // A menu title chosen from the keyboard (F10, Alt) is selected but not yet open, and some
+        // styles light a title only while its list is open: light it while the bar has the focus.
+        if (element == CE_MenuBarItem && widget && widget->hasFocus() && option->state.testFlag(State_Selected) &&
+            !option->state.testFlag(State_Sunken)) {
+            if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option)) {
+                QStyleOptionMenuItem lit = *item;
+                lit.state |= State_Sunken;
+                QProxyStyle::drawControl(element, &lit, painter, widget);
+                return;
+            }
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
     }
 };
 
