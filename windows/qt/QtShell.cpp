@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSpacerItem>
 
 namespace windows::qt {
