@@ -1005,14 +1005,17 @@ def shoot_scaled(binary, display, desktop, audio_file, scale, shots_dir):
         for key in ("F10", "Return", "Return"):
             press_key(key)
             time.sleep(0.4)
-        wait_for(lambda: game.score() == "0" and game.countdown() == "10", 5, "a game to start")
+        wait_for(lambda: game.countdown() == "9", 4, "the countdown to run after F10, Return, Return")
+        say(f"at scale {scale}: F10, Return, Return started a game")
         xdotool("mousemove", ox + FIGURE_CLICK[0] * scale, oy + FIGURE_CLICK[1] * scale, "click", "1")
-        try:
-            wait_for(lambda: game.score() != "0", 2, "the press to score")
-        except Failure:
-            say("the press met an intruder; the picture shows the catch instead")
+        frame = tree.main_frame()
+        # Either the press scores, or it met an intruder and the thrown pinwheel shows: both say
+        # that it landed on the figure where the reader's extents put it.
+        wait_for(lambda: game.score() != "0" or tree.find(lambda n: desc(n) == "Image15", frame), 2,
+                 "the press on the figure to score or be caught")
         keep(game, f"pressing-{scale}x")
-        say(f"at scale {scale}: score {game.score()} after one press")
+        say(f"at scale {scale}: score {game.score()} after one press"
+            f"{'' if game.score() != '0' else ' (caught by an intruder)'}")
     finally:
         game.kill()
 
