@@ -1,9 +1,9 @@
 #include "FormView.h"
 
 #include "Fonts.h"
-#include "QtString.h"
 #include "FormAccessibility.h"
 #include "Look.h"
+#include "QtString.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

@@ -1,8 +1,8 @@
 #include "FormWindow.h"
 
 #include "FormView.h"
-#include "QtString.h"
 #include "FrameExtents.h"
+#include "QtString.h"
 #include "TaskbarHint.h"
 
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "QtShell.h"
 
 #include "FormWindow.h"
-#include "QtString.h"
 #include "Look.h"
+#include "QtString.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
