@@ -9,10 +9,12 @@
 #include "Look.h"
 #include "ManualClock.h"
 #include "QtShell.h"
+#include "StockAccessibility.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
@@ -22,6 +24,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace {
 
@@ -465,4 +469,144 @@ TEST_F(DialogViewTest, ExtentsAreInTheDisplaysPixelsAtAnyScaleFactor)
     QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);
     EXPECT_EQ(frame->rect(), native(window.mapToGlobal(QPoint(0, 0)), window.size()));
     EXPECT_EQ(frame->text(QAccessible::Name), "Ombura");
+
+    // Qt's own widgets too: the menu title, an entry of its open menu, and the dialog's OK.
+    const auto placed = [&](const QWidget* w, const QRect& r) { return native(w->mapToGlobal(r.topLeft()), r.size()); };
+    QMenuBar* bar = window.menuBar();
+    QAction* game = bar->actions().at(0);
+    QAccessibleInterface* title = QAccessible::queryAccessibleInterface(bar)->child(0);
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(QAccessible::Name), "ゲーム");
+    EXPECT_EQ(title->rect(), placed(bar, bar->actionGeometry(game)));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(bar)->rect(), placed(bar, bar->rect()));
+    bar->setActiveAction(game);
+    QMenu* menu = game->menu();
+    ASSERT_TRUE(menu->isVisible());
+    QAccessibleInterface* start = title->child(0)->child(0);
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(start->text(QAccessible::Name), "開始");
+    EXPECT_EQ(start->rect(), placed(menu, menu->actionGeometry(menu->actions().at(0))));
+    // Where the reader says the entry is, it finds the entry again.
+    EXPECT_EQ(title->child(0)->childAt(start->rect().center().x(), start->rect().center().y()), start);
+    menu->hide();
+    openDialog();
+    ASSERT_NE(ok(), nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(ok())->rect(), placed(ok(), ok()->rect()));
+}
+
+namespace {
+
+// A game's windows of its own, for holding one built under Qt's interfaces beside one under ours.
+struct Scene {
+    Scene()
+    {
+        shell.registerWindow(form1.form(), &window);
+        form1.Form_Load();
+        window.showCentred();
+    }
+    windows::ManualClock clock;
+    testing_support::RecordingPlatform platform;
+    sound::Multimedia32 multimedia{platform};
+    windows::qt::QtShell shell;
+    game::Form1 form1{clock, multimedia, shell, [] { return std::uint64_t{1}; }};
+    FormWindow window{form1.form()};
+};
+
+// What a reader learns of each node under `root`, depth first: one line for all but its place,
+// which goes beside it, with whether Qt's stock interfaces place it (the form's own always did).
+struct Node {
+    QString said;
+    QRect place;
+    bool stock = false;
+};
+void describe(QAccessibleInterface* root, std::vector<Node>& out, int depth = 0)
+{
+    if (!root)
+        return;
+    QAccessible::State state = root->state();
+    state.focused = state.active = false; // whichever window came last has the focus
+    quint64 bits = 0;
+    static_assert(sizeof(state) == sizeof(bits));
+    std::memcpy(&bits, &state, sizeof bits);
+    QAccessibleActionInterface* actions = root->actionInterface();
+    QString offers;
+    for (QAccessible::InterfaceType t :
+         {QAccessible::TextInterface, QAccessible::EditableTextInterface, QAccessible::ValueInterface,
+          QAccessible::ActionInterface, QAccessible::ImageInterface, QAccessible::TableInterface})
+        offers += root->interface_cast(t) ? '+' : '-';
+    out.push_back(
+        {QString("%1%2 [%3] role %4 state %5 actions %6 keys %7 children %8 offers %9")
+             .arg(QString(depth, ' '), root->text(QAccessible::Name), root->text(QAccessible::Description))
+             .arg(root->role())
+             .arg(bits, 0, 16)
+             .arg(actions ? actions->actionNames().join(',') : QString(), root->text(QAccessible::Accelerator))
+             .arg(root->childCount())
+             .arg(offers),
+         root->rect(),
+         root->object() && !qobject_cast<FormWindow*>(root->object()) &&
+             !qobject_cast<windows::qt::FormView*>(root->object())});
+    for (int i = 0; i < root->childCount(); ++i)
+        describe(root->child(i), out, depth + 1);
+}
+
+// The main window with its ゲーム menu open, the dialog, and the game-over box, as a reader finds
+// them.
+std::vector<Node> readEverything(Scene& scene)
+{
+    std::vector<Node> out;
+    QMenuBar* bar = scene.window.menuBar();
+    bar->setActiveAction(bar->actions().at(0));
+    QCoreApplication::processEvents();
+    describe(QAccessible::queryAccessibleInterface(&scene.window), out);
+    bar->actions().at(0)->menu()->hide();
+    scene.window.action("mnuAtogaki")->trigger();
+    FormWindow* dialog = scene.shell.windowOf(*scene.form1.form2());
+    describe(QAccessible::queryAccessibleInterface(dialog), out);
+    dialog->view()->button("Command1")->click();
+    QCoreApplication::processEvents();
+
+    scene.window.action("mnuStart")->trigger();
+    QTimer reader;
+    reader.setInterval(10);
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        describe(QAccessible::queryAccessibleInterface(box), out);
+        box->accept();
+    });
+    reader.start();
+    scene.clock.advance(11'000);
+    return out;
+}
+
+} // namespace
+
+TEST_F(DialogViewTest, QtsOwnWidgetsReadAsTheyWouldButLieInTheDisplaysPixels)
+{
+    // Qt's own interfaces serve the widgets of the first scene, ours those of the second.
+    windows::qt::setStockAccessibility(false);
+    std::vector<Node> qts;
+    {
+        Scene scene;
+        qts = readEverything(scene);
+    }
+    windows::qt::setStockAccessibility(true);
+    Scene scene;
+    const std::vector<Node> ours = readEverything(scene);
+
+    const qreal factor = scene.window.windowHandle()->devicePixelRatio();
+    const QPoint origin = scene.window.screen()->geometry().topLeft();
+    ASSERT_EQ(ours.size(), qts.size());
+    ASSERT_GT(ours.size(), 20U) << "the windows, the menus, the dialog and the box";
+    bool sawTheBoxsOk = false;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        EXPECT_EQ(ours[i].said.toStdString(), qts[i].said.toStdString());
+        const QRect& q = qts[i].place;
+        const bool scaled = qts[i].stock && !q.isNull();
+        const QRect display = scaled ? QRect(origin + (q.topLeft() - origin) * factor, q.size() * factor) : q;
+        EXPECT_EQ(ours[i].place, display) << ours[i].said.toStdString();
+        sawTheBoxsOk |= ours[i].said.contains("OK [] role 43") && !display.isEmpty();
+    }
+    EXPECT_TRUE(sawTheBoxsOk);
 }

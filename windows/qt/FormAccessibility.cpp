@@ -4,6 +4,7 @@
 #include "FormWindow.h"
 #include "QtString.h"
 #include "ReadingOrder.h"
+#include "StockAccessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -23,12 +24,14 @@ namespace {
 QRect toScreen(const QWidget* widget, const QRect& global)
 {
     // A screen keeps its top-left corner in device pixels and scales from there. Wayland has no
-    // desktop-wide coordinates to give, and its compositor scales by itself.
-    const QWindow* window = widget->window()->windowHandle();
-    if (!window || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    // desktop-wide coordinates to give, and its compositor scales by itself. A window not shown
+    // yet (a menu before it first opens) has no native window, but already its screen.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return global;
-    const qreal factor = window->devicePixelRatio();
-    const QScreen* screen = window->screen();
+    const QWidget* top = widget->window();
+    const QWindow* window = top->windowHandle();
+    const qreal factor = window ? window->devicePixelRatio() : top->devicePixelRatioF();
+    const QScreen* screen = window ? window->screen() : top->screen();
     if (!screen || factor == 1.0)
         return global;
     const QPointF origin = screen->geometry().topLeft();
@@ -293,13 +296,13 @@ QAccessibleInterface* GroupAccessible::parent() const
     return viewInterface(view_);
 }
 
-QAccessibleInterface* factory(const QString&, QObject* object)
+QAccessibleInterface* factory(const QString& className, QObject* object)
 {
     if (auto* view = qobject_cast<FormView*>(object))
         return new FormViewAccessible(view);
     if (auto* window = qobject_cast<FormWindow*>(object))
         return new FormWindowAccessible(window);
-    return nullptr;
+    return stockAccessible(className, object);
 }
 
 } // namespace
