@@ -610,3 +610,27 @@ TEST_F(DialogViewTest, QtsOwnWidgetsReadAsTheyWouldButLieInTheDisplaysPixels)
     }
     EXPECT_TRUE(sawTheBoxsOk);
 }
+
+TEST_F(DialogViewTest, AReaderOpensMenusAndPressesEntriesAndButtonsThroughItsActions)
+{
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(window.menuBar());
+    QAccessibleInterface* title = bar->child(1);
+    ASSERT_NE(title, nullptr);
+    ASSERT_EQ(title->text(QAccessible::Name), "あとがき");
+    QMenu* menu = window.menuBar()->actions().at(1)->menu();
+    title->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    EXPECT_TRUE(menu->isVisible());
+    title->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    EXPECT_FALSE(menu->isVisible()) << "a second time closes it";
+
+    QAccessibleInterface* entry = title->child(0)->child(0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    entry->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_NE(dialog(), nullptr);
+
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(ok());
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog() == nullptr; }, 2000)) << "OK pressed by the reader closes it";
+}

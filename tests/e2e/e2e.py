@@ -979,6 +979,30 @@ def play(game, audio_file):
     check_exit(game)
 
 
+def ink(shot):
+    """How many pixels of a grab are dark enough to be text on the window's grey."""
+    return sum(1 for i in range(0, len(shot.data), 4)
+               if max(shot.data[i], shot.data[i + 1], shot.data[i + 2]) < 96)
+
+
+def check_title_where_painted(game, client, view_top, scale):
+    """The reader's ゲーム lies in the menu bar, between the window's top and the view's, at the
+    bar's full height, and over the title's painted letters."""
+    x, y, w, h = client
+    tx, ty, tw, th = extents(game.tree.menu_title("ゲーム"))
+    say(f"at scale {scale}: the reader has ゲーム at ({tx}, {ty}) {tw}x{th}; the menu bar spans "
+        f"y {y}..{view_top}")
+    bar = view_top - y
+    if not (x <= tx and tx + tw <= x + w and y <= ty and ty + th <= view_top and tw > 0
+            and th >= bar - 4 * scale):
+        raise Failure(f"at scale {scale} the reader's ゲーム, {(tx, ty, tw, th)}, is not the menu "
+                      f"bar's title: the bar is {bar} px high from ({x}, {y})")
+    letters = ink(game.screen.grab(tx, ty, tw, th))
+    if letters < 20 * scale * scale:
+        raise Failure(f"at scale {scale} the reader's ゲーム, {(tx, ty, tw, th)}, holds only "
+                      f"{letters} dark pixels: the title is painted elsewhere")
+
+
 def shoot_scaled(binary, display, desktop, audio_file, scale, shots_dir):
     """At a scale factor only pictures are taken (and the reader's extents checked): a game is
     started from the keyboard and the figure pressed, and what shows is kept."""
@@ -1001,6 +1025,7 @@ def shoot_scaled(binary, display, desktop, audio_file, scale, shots_dir):
         wait_centred(game.screen, main_wid, f"the main window at scale {scale}")
         time.sleep(0.5)
         keep(game, f"start-{scale}x")
+        check_title_where_painted(game, game.screen.geometry(main_wid), tree.client_origin()[1], scale)
         # F10 lights ゲーム, Return opens it with 開始 chosen, Return starts the game.
         for key in ("F10", "Return", "Return"):
             press_key(key)
@@ -1016,6 +1041,8 @@ def shoot_scaled(binary, display, desktop, audio_file, scale, shots_dir):
         keep(game, f"pressing-{scale}x")
         say(f"at scale {scale}: score {game.score()} after one press"
             f"{'' if game.score() != '0' else ' (caught by an intruder)'}")
+        # Clicks where the reader puts ゲーム and then 終了 open the menu and end the program.
+        check_exit(game)
     finally:
         game.kill()
 
