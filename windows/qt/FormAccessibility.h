@@ -12,7 +12,10 @@ namespace windows::qt {
 class FormView;
 
 // Lets Qt's accessibility (AT-SPI on Linux) see what a FormView paints: its labels, grouped in
-// their frames, and the pictures that have a spoken name, in the reading order the view keeps.
+// their frames, and the pictures that have a spoken name, in the reading order the view keeps;
+// and places Qt's own widgets in the display's pixels (StockAccessibility.h). Installed after
+// QApplication's, it is asked first. Qt keeps an interface once made, so this must come before
+// the first question about a menu or button: each view calls it before its window makes them.
 // Safe to call often.
 void installFormAccessibility();
 
