@@ -316,6 +316,10 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State s;
+        if (!isValid()) { // the cache lets go of it with the action; the owner can go first
+            s.invisible = true;
+            return s;
+        }
         s.invisible = !owner_->testAttribute(Qt::WA_WState_Visible) || !action_->isVisible();
         if (auto* menu = qobject_cast<QMenu*>(owner_))
             s.focused = menu->activeAction() == action_;
@@ -352,7 +356,7 @@ public:
 
     void doAction(const QString& name) override
     {
-        if (!action_->isEnabled())
+        if (!isValid() || !action_->isEnabled())
             return;
         if (name == pressAction()) {
             action_->trigger();
