@@ -14,6 +14,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -633,4 +634,34 @@ TEST_F(DialogViewTest, AReaderOpensMenusAndPressesEntriesAndButtonsThroughItsAct
     EXPECT_EQ(button->role(), QAccessible::Button);
     button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog() == nullptr; }, 2000)) << "OK pressed by the reader closes it";
+}
+
+TEST(StockAccessibility, CaptionsWithMnemonicsReadAsQtReadsThem)
+{
+    windows::qt::installFormAccessibility();
+    const QStringList captions{"&Open", "R&&D", "Save &As", "end&", "&&&x", "ゲーム(&G)"};
+    // Name and keys of a button, a menu entry and a label for a buddy, for each caption.
+    const auto read = [&](bool ours) {
+        windows::qt::setStockAccessibility(ours);
+        QStringList out;
+        QWidget host;
+        QMenu menu(&host);
+        QPushButton buddy(&host);
+        for (const QString& caption : captions) {
+            auto* button = new QPushButton(caption, &host);
+            auto* label = new QLabel(caption, &host);
+            label->setBuddy(&buddy);
+            QAction* entry = menu.addAction(caption);
+            QAccessibleInterface* item =
+                QAccessible::queryAccessibleInterface(&menu)->child(static_cast<int>(menu.actions().indexOf(entry)));
+            for (QAccessibleInterface* i :
+                 {QAccessible::queryAccessibleInterface(button), item, QAccessible::queryAccessibleInterface(label)})
+                out << caption + " -> " + i->text(QAccessible::Name) + " / " + i->text(QAccessible::Accelerator);
+        }
+        windows::qt::setStockAccessibility(true);
+        return out;
+    };
+    const QStringList qts = read(false);
+    const QStringList ours = read(true);
+    EXPECT_EQ(ours.join('\n').toStdString(), qts.join('\n').toStdString());
 }
