@@ -8,7 +8,8 @@ std::unique_ptr<AudioEngine> AudioEngine::create(MusicChannel::Start start)
 }
 
 AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options)
-    : music_(music ? std::move(music) : std::make_unique<MusicChannel>(std::nullopt)), mixer_({music_.get(), &effects_})
+    : music_(music ? std::move(music) : std::make_unique<MusicChannel>(std::nullopt)),
+      mixer_({{music_.get(), kMixLevels.music}, {&effects_, kMixLevels.effects}})
 {
     effects_.setStartObserver([this](int offset) { mixer_.noteEffectStart(offset); });
     if (output == Output::Device) {
@@ -31,6 +32,7 @@ AudioEngine::~AudioEngine()
 void AudioEngine::startBackgroundWork()
 {
     music_->startLoading();
+    effects_.preload();
     if (output_)
         output_->preload();
 }

@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libfluidsynth-dev libsdl2-dev libsndfile1-dev
+  libfluidsynth-dev libsdl2-dev
+  libsndfile1-dev libsoxr-dev libsamplerate0-dev libebur128-dev sox
   qt6-svg-dev abcmidi
   googletest libgtest-dev
   fonts-ipafont-gothic fonts-kouzan-mouhitsu

@@ -20,9 +20,18 @@ std::chrono::steady_clock::duration lengthOf(std::size_t frames)
         std::chrono::duration<double>(static_cast<double>(frames) / kOutputRate));
 }
 
+// A raised cosine from 0 (x = 0) to 1 (x = 1): its slope is zero at both ends, so the fade
+// itself adds no step.
+float ramp(double x)
+{
+    return static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * std::clamp(x, 0.0, 1.0)));
+}
+
 } // namespace
 
-EffectPlayer::EffectPlayer() = default;
+EffectPlayer::EffectPlayer(EffectLoader::Decoder decoder) : loader_(std::move(decoder))
+{ }
+
 EffectPlayer::~EffectPlayer() = default;
 
 std::shared_ptr<const Waveform> EffectPlayer::defaultSound()
@@ -77,10 +86,35 @@ void EffectPlayer::expireUnrenderedLocked(Clock::time_point now)
         sounding_.store(false);
 }
 
+void EffectPlayer::startLocked(std::shared_ptr<const Waveform> sound, Clock::time_point at)
+{
+    current_ = std::move(sound);
+    position_ = 0;
+    played_ = 0;
+    started_ = false;
+    startedAt_ = at;
+    sounding_.store(true);
+}
+
+void EffectPlayer::cutLocked()
+{
+    // Only what has reached the output needs to fade; a sound not yet mixed simply goes.
+    if (current_ && sounding_.load() && started_ && renderingNow()) {
+        tail_ = current_;
+        tailPosition_ = position_;
+        tailLoops_ = loop_;
+        tailLeft_ = kFadeOutFrames;
+        tailSounding_.store(true);
+    }
+    sounding_.store(false);
+    pending_ = false;
+}
+
 bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
 {
     const bool noStop = hasFlag(flags, SoundFlag::NoStop);
     const bool sync = !hasFlag(flags, SoundFlag::Async);
+    const bool noDefault = hasFlag(flags, SoundFlag::NoDefault);
 
     // The common case in a game is a press while the last spin still sounds: refuse it before
     // touching the file system.
@@ -91,13 +125,27 @@ bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
             return false;
     }
 
-    // Decoding happens here, on the requesting thread, and only the first time for a file.
-    std::shared_ptr<const Waveform> sound = path.empty() ? nullptr : cache_.load(path);
+    // A file known to the loader costs a stat(); one it has not seen is decoded on its thread,
+    // unless the caller is going to wait for the sound anyway.
+    bool known = true;
+    std::shared_ptr<const Waveform> sound;
+    if (!path.empty()) {
+        const EffectLoader::Lookup found = loader_.find(path);
+        if (found.known == EffectLoader::Known::No && sync)
+            sound = loader_.load(path);
+        else if (found.known == EffectLoader::Known::No)
+            known = false;
+        else
+            sound = found.sound;
+    }
     const bool found = sound != nullptr;
-    if (!sound && !hasFlag(flags, SoundFlag::NoDefault))
+    if (known && !sound && !noDefault)
         sound = defaultSound();
 
+    // What is cut off or let go of is released when these leave this function, here on the
+    // UI thread and never on the audio thread.
     std::shared_ptr<const Waveform> cut;
+    std::shared_ptr<const Waveform> oldTail;
     std::uint64_t request = 0;
     const auto startedAt = Clock::now();
     {
@@ -105,22 +153,30 @@ bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
         expireUnrenderedLocked(startedAt);
         if (noStop && sounding_.load())
             return false;
-        // Whatever sounded is cut off now, even if nothing replaces it. Its memory goes when
-        // `cut` leaves this function, here on the UI thread and never on the audio thread.
+        oldTail = std::move(tail_);
+        tailSounding_.store(false);
+        cutLocked();
         cut = std::move(current_);
-        sounding_.store(false);
         request = ++request_;
-        if (sound) {
-            current_ = sound;
-            position_ = 0;
-            loop_ = hasFlag(flags, SoundFlag::Loop) && !sync;
-            started_ = false;
+        loop_ = hasFlag(flags, SoundFlag::Loop) && !sync;
+        noDefault_ = noDefault;
+        lastPlayed_ = found;
+        if (!known) {
+            pending_ = true;
             startedAt_ = startedAt;
             sounding_.store(true);
+        } else if (sound) {
+            startLocked(sound, startedAt);
         }
     }
     // A synchronous caller still waiting on the sound just cut off may return now.
     ended_.notify_all();
+    if (!known) {
+        loader_.request(path, [this, request](std::shared_ptr<const Waveform> decoded) {
+            this->decoded(request, std::move(decoded));
+        });
+        return true;
+    }
     if (!sound)
         return false;
     if (wake_)
@@ -128,6 +184,27 @@ bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
     if (sync)
         waitUntilEnded(request, startedAt, sound->frames());
     return found;
+}
+
+void EffectPlayer::decoded(std::uint64_t request, std::shared_ptr<const Waveform> sound)
+{
+    {
+        std::lock_guard lock(mutex_);
+        // A later request has taken the channel since; this one is over without a sound.
+        if (request != request_ || !pending_)
+            return;
+        pending_ = false;
+        lastPlayed_ = sound != nullptr;
+        if (!sound && !noDefault_)
+            sound = defaultSound();
+        if (sound)
+            startLocked(sound, Clock::now());
+        else
+            sounding_.store(false);
+    }
+    ended_.notify_all();
+    if (sound && wake_)
+        wake_();
 }
 
 void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point startedAt, std::size_t frames)
@@ -148,14 +225,58 @@ void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point start
     }
 }
 
+bool EffectPlayer::settle(std::chrono::milliseconds timeout)
+{
+    return loader_.waitUntilIdle(timeout);
+}
+
+bool EffectPlayer::lastRequestPlayed() const
+{
+    std::lock_guard lock(mutex_);
+    return lastPlayed_;
+}
+
+float EffectPlayer::envelope(std::size_t position, std::size_t total) const
+{
+    float gain = 1.0f;
+    const std::size_t fadeIn = std::min<std::size_t>(kFadeInFrames, total / 2);
+    if (played_ < fadeIn)
+        gain *= ramp(static_cast<double>(played_ + 1) / static_cast<double>(fadeIn + 1));
+    const std::size_t fadeOut = std::min<std::size_t>(kFadeOutFrames, total / 2);
+    const std::size_t left = total - position;
+    if (!loop_ && left <= fadeOut)
+        gain *= ramp(static_cast<double>(left) / static_cast<double>(fadeOut + 1));
+    return gain;
+}
+
 void EffectPlayer::render(float* out, int frames)
 {
-    if (frames <= 0 || !sounding_.load(std::memory_order_acquire))
+    if (frames <= 0 || (!sounding_.load(std::memory_order_acquire) && !tailSounding_.load(std::memory_order_acquire)))
         return;
     bool first = false;
     bool ended = false;
     {
         std::lock_guard lock(mutex_);
+        const auto wanted = static_cast<std::size_t>(frames);
+        if (tailSounding_.load() && tail_) {
+            const float* samples = tail_->samples.data();
+            const std::size_t total = tail_->frames();
+            for (std::size_t i = 0; i < wanted && tailLeft_ > 0; ++i) {
+                if (tailPosition_ >= total) {
+                    if (!tailLoops_)
+                        break;
+                    tailPosition_ = 0;
+                }
+                const float gain = ramp(static_cast<double>(tailLeft_) / (kFadeOutFrames + 1));
+                out[i * 2] += gain * samples[tailPosition_ * 2];
+                out[i * 2 + 1] += gain * samples[tailPosition_ * 2 + 1];
+                ++tailPosition_;
+                --tailLeft_;
+            }
+            if (tailLeft_ <= 0 || (!tailLoops_ && tailPosition_ >= total))
+                tailSounding_.store(false);
+        }
+
         if (!sounding_.load() || !current_)
             return;
         const float* samples = current_->samples.data();
@@ -163,14 +284,19 @@ void EffectPlayer::render(float* out, int frames)
         first = !started_;
         started_ = true;
         std::size_t done = 0;
-        const auto wanted = static_cast<std::size_t>(frames);
         while (done < wanted) {
             const std::size_t chunk = std::min(wanted - done, total - position_);
             const float* src = samples + position_ * 2;
             float* dst = out + done * 2;
-            for (std::size_t i = 0; i < chunk * 2; ++i)
-                dst[i] += kGain * src[i];
-            position_ += chunk;
+            for (std::size_t i = 0; i < chunk; ++i) {
+                // Away from the two ends the gain is one; the envelope is only worked out there.
+                const bool edge = played_ < kFadeInFrames || total - position_ <= kFadeOutFrames;
+                const float gain = edge ? envelope(position_, total) : 1.0f;
+                dst[i * 2] += gain * src[i * 2];
+                dst[i * 2 + 1] += gain * src[i * 2 + 1];
+                ++position_;
+                ++played_;
+            }
             done += chunk;
             if (position_ >= total) {
                 if (loop_ && total > 0) {
@@ -191,6 +317,8 @@ void EffectPlayer::render(float* out, int frames)
 
 bool EffectPlayer::active() const
 {
+    if (tailSounding_.load(std::memory_order_acquire) && renderingNow())
+        return true;
     if (!sounding_.load(std::memory_order_acquire))
         return false;
     if (renderingNow())

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AudioSource.h"
-#include "WavCache.h"
+#include "EffectLoader.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,21 +15,28 @@
 namespace sound {
 
 // The one-channel effect player behind the play-sound call. At most one effect sounds at a
-// time; an effect sounds from its request until its last sample has been rendered.
+// time; an effect sounds from its request until its last sample has been rendered, and a file
+// still being decoded for a request counts as sounding already.
 //
 // Flags (SoundFlag): NoStop refuses a request while an effect sounds; every other request cuts
 // the sounding effect off first. NoDefault keeps an unplayable file silent; without it the
 // built-in beep plays instead. Loop repeats until an interrupting request. Without Async the
 // call returns once the sound has ended (a looping sound then plays once, or it would never end).
+//
+// An asynchronous request never reads the file: a file not decoded yet is decoded on the
+// loader's thread and starts when it is ready. Effects fade in over a couple of milliseconds
+// and out over five, at their end and when cut off, so neither makes a click.
 class EffectPlayer : public AudioSource {
 public:
-    // Effects enter the mix below full scale, leaving the music room before the limiter.
-    static constexpr float kGain = 0.7f;
+    static constexpr int kFadeInFrames = kOutputRate / 500; // 2 ms
+    static constexpr int kFadeOutFrames = kOutputRate / 200; // 5 ms
 
-    EffectPlayer();
+    explicit EffectPlayer(EffectLoader::Decoder decoder = loadEffectFile);
     ~EffectPlayer() override;
 
-    // UI thread. Returns true when the requested file started (the fallback beep does not count).
+    // UI thread. Returns true when the request was taken: the file started, or is being
+    // decoded to start (a file that turns out unplayable then stays silent). False when it was
+    // refused, or the file is known to be unplayable (the fallback beep does not count).
     bool play(const std::string& path, std::uint32_t flags);
 
     // Audio thread.
@@ -40,25 +47,35 @@ public:
     // effect counts as sounding for its real-time length, and a synchronous request waits that
     // long: the game keeps its timing without sound. Without a probe, someone always renders.
     void setRenderingProbe(std::function<bool()> probe);
-    // Called on the requesting thread whenever an effect starts, before a synchronous wait.
+    // Called whenever an effect is ready to sound (on the requesting thread, or on the loader's
+    // once a decode finishes), before a synchronous wait.
     void setWakeCallback(std::function<void()> wake);
     // Called on the audio thread when the first sample of a request is mixed, with its offset
     // in the block being rendered.
     void setStartObserver(std::function<void(int offset)> observer);
+    // Opens the decoding libraries on the loader's thread.
+    void preload() { loader_.preload(); }
 
     // The short beep that stands in for an unplayable file.
     static std::shared_ptr<const Waveform> defaultSound();
 
-    std::size_t decodes() const { return cache_.decodes(); }
+    // For tests and tools: waits until no decode is pending, then says whether the last
+    // request that was taken got its own file playing (rather than silence or the beep).
+    bool settle(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    bool lastRequestPlayed() const;
+    std::size_t decodes() const { return loader_.decodes(); }
 
 private:
     using Clock = std::chrono::steady_clock;
 
     bool renderingNow() const;
     void expireUnrenderedLocked(Clock::time_point now);
+    void startLocked(std::shared_ptr<const Waveform> sound, Clock::time_point at);
+    void cutLocked();
+    void decoded(std::uint64_t request, std::shared_ptr<const Waveform> sound);
     void waitUntilEnded(std::uint64_t request, Clock::time_point startedAt, std::size_t frames);
+    float envelope(std::size_t position, std::size_t total) const;
 
-    WavCache cache_;
     std::function<bool()> probe_;
     std::function<void()> wake_;
     std::function<void(int)> startObserver_;
@@ -67,11 +84,24 @@ private:
     std::condition_variable ended_;
     std::shared_ptr<const Waveform> current_; // released on the UI thread only
     std::size_t position_ = 0;
+    std::size_t played_ = 0; // frames since the start, across loops: the fade-in only comes once
     bool loop_ = false;
     bool started_ = false;
+    bool pending_ = false; // a decode is running for the newest request
+    bool noDefault_ = true;
+    bool lastPlayed_ = false;
     std::uint64_t request_ = 0;
     Clock::time_point startedAt_{};
     std::atomic<bool> sounding_{false};
+
+    // The effect cut off by the last interrupting request, fading out under the new one.
+    std::shared_ptr<const Waveform> tail_; // released on the UI thread only
+    std::size_t tailPosition_ = 0;
+    bool tailLoops_ = false;
+    int tailLeft_ = 0;
+    std::atomic<bool> tailSounding_{false};
+
+    EffectLoader loader_; // last: its thread, which calls back into the player, stops first
 };
 
 } // namespace sound

@@ -275,7 +275,10 @@ void giveBack(FluidSynthEngine* engine)
 {
     {
         std::lock_guard lock(engine->mutex());
+        // Silent, not merely released: the next owner's first block must not hear this one's
+        // last notes ringing out.
         engine->reset();
+        engine->soundOff();
         engine->prepare({});
     }
     std::lock_guard lock(pool().mutex);

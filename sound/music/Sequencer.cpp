@@ -1,11 +1,25 @@
 #include "Sequencer.h"
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <utility>
 
 namespace sound {
 
-Sequencer::Sequencer(SynthHost& host) : host_(host)
+namespace {
+
+// A raised cosine from 1 down to 0 over the fade: its slope is zero at both ends, so the fade
+// adds no step of its own, and the last sample before the silence is all but silent already.
+float fadeGain(int left)
+{
+    const double x = static_cast<double>(left) / (Sequencer::kCutFadeFrames + 1);
+    return static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * x));
+}
+
+} // namespace
+
+Sequencer::Sequencer(SynthHost& host) : host_(host), fadeScratch_(static_cast<std::size_t>(kCutFadeFrames) * 2)
 { }
 
 void Sequencer::setPlaying(bool on)
@@ -96,6 +110,17 @@ void Sequencer::render(float* out, int frames)
         // The loader is reading instruments for a new tune; nothing plays meanwhile.
         if (!synthLock.owns_lock())
             return;
+    }
+    int done = 0;
+    if (synth && (pendingReset_ || pendingSilence_)) {
+        // What sounds fades out first; the tune waits for the fade, which is over long before
+        // anyone could hear the wait.
+        if (fadeLeft_ == 0 && synth->sounding())
+            fadeLeft_ = kCutFadeFrames;
+        if (fadeLeft_ > 0)
+            done = fadeOut(*synth, out, frames);
+        if (fadeLeft_ > 0)
+            return;
         if (pendingReset_) {
             // A reset only releases the notes, and they ring on for a second or more; a tune
             // closed or replaced falls silent at once, as a stopped one does. The silencing
@@ -103,15 +128,15 @@ void Sequencer::render(float* out, int frames)
             synth->reset();
             if (synth->sounding())
                 synth->soundOff();
-        } else if (pendingSilence_)
+        } else {
             synth->soundOff();
+        }
     }
     pendingReset_ = false;
     pendingSilence_ = false;
 
-    int done = 0;
     const bool prepared = !synth || host_.preparedSerial() >= currentSerial_;
-    if (playing && current_ && prepared)
+    if (playing && current_ && prepared && done < frames)
         advance(synth, out, frames, done, command);
 
     if (synth) {
@@ -119,6 +144,21 @@ void Sequencer::render(float* out, int frames)
             synth->renderAdd(out + 2 * static_cast<std::ptrdiff_t>(done), frames - done);
         sounding_.store(synth->sounding(), std::memory_order_release);
     }
+}
+
+int Sequencer::fadeOut(SynthEngine& synth, float* out, int frames)
+{
+    const int n = std::min(frames, fadeLeft_);
+    const auto samples = static_cast<std::size_t>(n) * 2;
+    std::fill(fadeScratch_.begin(), fadeScratch_.begin() + static_cast<std::ptrdiff_t>(samples), 0.0f);
+    synth.renderAdd(fadeScratch_.data(), n);
+    for (int i = 0; i < n; ++i) {
+        const float gain = fadeGain(fadeLeft_ - i);
+        out[i * 2] += gain * fadeScratch_[static_cast<std::size_t>(i) * 2];
+        out[i * 2 + 1] += gain * fadeScratch_[static_cast<std::size_t>(i) * 2 + 1];
+    }
+    fadeLeft_ -= n;
+    return n;
 }
 
 void Sequencer::advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command)

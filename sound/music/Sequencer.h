@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace sound {
 
 // Plays one tune into the synthesiser on the audio thread's sample clock.
+//
+// Every cut (stop, close, a new tune) fades what sounds to silence over kCutFadeFrames before
+// the voices are silenced, so a cut never steps; the device reads stopped at once all the same.
 //
 // The UI thread's calls (load, unload, play, stop, playing) only touch a small mailbox under a
 // mutex that render() also holds for a few instructions at the start of a block and, when the
@@ -18,6 +22,8 @@ namespace sound {
 // thread: stop leaves it where it is, play goes on from it, load puts it back to the start.
 class Sequencer {
 public:
+    static constexpr int kCutFadeFrames = static_cast<int>(kSequenceRate / 125); // 8 ms
+
     explicit Sequencer(SynthHost& host);
 
     // UI thread.
@@ -50,6 +56,8 @@ private:
 
     void setPlaying(bool on);
     void advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command);
+    // Renders what still sounds, fading, into the start of `out`; returns the frames used.
+    int fadeOut(SynthEngine& synth, float* out, int frames);
 
     SynthHost& host_;
 
@@ -65,6 +73,8 @@ private:
     std::int64_t position_ = 0;
     bool pendingReset_ = false;
     bool pendingSilence_ = false;
+    int fadeLeft_ = 0; // frames of the cut's fade still to render; 0 when no fade runs
+    std::vector<float> fadeScratch_;
 };
 
 } // namespace sound

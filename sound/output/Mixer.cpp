@@ -5,9 +5,18 @@
 
 namespace sound {
 
-Mixer::Mixer(std::vector<AudioSource*> sources) : sources_(std::move(sources))
+namespace {
+
+// Sources render into a buffer of their own, so each can be given its gain; a longer block is
+// mixed in pieces of this size.
+constexpr int kChunkFrames = 1024;
+
+} // namespace
+
+Mixer::Mixer(std::vector<Input> inputs)
+    : inputs_(std::move(inputs)), scratch_(static_cast<std::size_t>(kChunkFrames) * kOutputChannels)
 {
-    std::erase(sources_, nullptr);
+    std::erase_if(inputs_, [](const Input& in) { return in.source == nullptr; });
 }
 
 void Mixer::render(float* out, int frames)
@@ -17,33 +26,44 @@ void Mixer::render(float* out, int frames)
     blockTime_ = Clock::now();
     blockStart_ = frames_.load(std::memory_order_relaxed);
 
-    const auto samples = static_cast<std::size_t>(frames) * kOutputChannels;
-    std::fill(out, out + samples, 0.0f);
-    for (AudioSource* source : sources_)
-        source->render(out, frames);
-    // A hard limit is enough at these levels; its real job is to keep a NaN or a runaway
-    // source from ever reaching the device.
-    for (std::size_t i = 0; i < samples; ++i) {
-        const float v = out[i];
-        out[i] = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
-    }
+    for (chunkStart_ = 0; chunkStart_ < frames; chunkStart_ += kChunkFrames)
+        renderChunk(out + static_cast<std::ptrdiff_t>(chunkStart_) * kOutputChannels,
+                    std::min(kChunkFrames, frames - chunkStart_));
+    chunkStart_ = 0;
 
     if (Observer* observer = observer_.load(std::memory_order_acquire))
         observer->mixed(blockStart_, frames, blockTime_);
     frames_.store(blockStart_ + static_cast<std::uint64_t>(frames), std::memory_order_release);
 }
 
+void Mixer::renderChunk(float* out, int frames)
+{
+    const auto samples = static_cast<std::size_t>(frames) * kOutputChannels;
+    std::fill(out, out + samples, 0.0f);
+    for (const Input& in : inputs_) {
+        std::fill(scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(samples), 0.0f);
+        in.source->render(scratch_.data(), frames);
+        for (std::size_t i = 0; i < samples; ++i)
+            out[i] += in.gain * scratch_[i];
+    }
+    // Never a hard clip: past the knee the limiter bends, and a NaN or a runaway source never
+    // reaches the device.
+    for (std::size_t i = 0; i < samples; ++i)
+        out[i] = softLimit(out[i]);
+}
+
 bool Mixer::active() const
 {
-    return std::any_of(sources_.begin(), sources_.end(), [](const AudioSource* s) { return s->active(); });
+    return std::any_of(inputs_.begin(), inputs_.end(), [](const Input& in) { return in.source->active(); });
 }
 
 void Mixer::noteEffectStart(int offset)
 {
+    offset = chunkStart_ + std::max(offset, 0);
     if (Observer* observer = observer_.load(std::memory_order_acquire)) {
         const auto at = blockTime_ + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(static_cast<double>(offset) / kOutputRate));
-        observer->effectStarted(blockStart_ + static_cast<std::uint64_t>(std::max(offset, 0)), at);
+        observer->effectStarted(blockStart_ + static_cast<std::uint64_t>(offset), at);
     }
     effectStarts_.fetch_add(1, std::memory_order_release);
 }

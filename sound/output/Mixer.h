@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioSource.h"
+#include "MixLevels.h"
 
 #include <atomic>
 #include <chrono>
@@ -9,10 +10,10 @@
 
 namespace sound {
 
-// Sums the sources into the output block and limits it, and counts what has left it: frames,
-// and effects whose first sample was mixed. Tests measure in those instead of trusting the
-// output's pacing; measurements that need more (the latency benchmark's clock) watch the
-// mixer through an Observer.
+// Sums the sources, each at its own gain, into the output block and limits it (MixLevels.h),
+// and counts what has left it: frames, and effects whose first sample was mixed. Tests measure
+// in those instead of trusting the output's pacing; measurements that need more (the latency
+// benchmark's clock) watch the mixer through an Observer.
 class Mixer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -27,8 +28,13 @@ public:
         virtual void effectStarted(std::uint64_t frame, Clock::time_point at) = 0;
     };
 
+    struct Input {
+        AudioSource* source = nullptr;
+        float gain = 1.0f;
+    };
+
     // The sources are fixed for the mixer's life and must outlive it.
-    explicit Mixer(std::vector<AudioSource*> sources);
+    explicit Mixer(std::vector<Input> inputs);
 
     // Audio thread (or a test). Overwrites `frames` interleaved stereo frames of `out`.
     void render(float* out, int frames);
@@ -36,8 +42,8 @@ public:
 
     std::uint64_t framesMixed() const { return frames_.load(std::memory_order_acquire); }
 
-    // Audio thread, while a source renders: the first sample of a requested effect is in this
-    // block at `offset`.
+    // Audio thread, while a source renders: the first sample of a requested effect is in the
+    // piece being rendered at `offset`.
     void noteEffectStart(int offset);
     std::uint64_t effectStarts() const { return effectStarts_.load(std::memory_order_acquire); }
 
@@ -45,11 +51,15 @@ public:
     void setObserver(Observer* observer) { observer_.store(observer, std::memory_order_release); }
 
 private:
-    std::vector<AudioSource*> sources_;
+    void renderChunk(float* out, int frames);
+
+    std::vector<Input> inputs_;
+    std::vector<float> scratch_; // audio thread
     std::atomic<std::uint64_t> frames_{0};
 
     // Audio-thread state of the block being mixed.
     std::uint64_t blockStart_ = 0;
+    int chunkStart_ = 0; // frames of the block mixed before the piece being rendered
     Clock::time_point blockTime_{};
 
     std::atomic<std::uint64_t> effectStarts_{0};

@@ -14,12 +14,6 @@ const Sdl* sdl()
         // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
         table.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
-        // The image handed to SDL is rebuilt from chunks we have already measured, so a
-        // complete-looking file that still falls short is an error, not a shorter sound.
-        table.SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "force");
-        table.SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "dropframe");
-        // ADPCM writers pad the last block; the fact chunk says where the sound really ends.
-        table.SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "ignorezero");
         return &table;
     }();
     return loaded;

@@ -5,15 +5,11 @@
 #include <SDL.h>
 
 // SDL opened at run time: the table of every SDL function this program calls. Only the output
-// (the device) and the effects (decoding WAVE images) include this; everything else sees plain
-// types.
+// (the device) includes this; everything else sees plain types.
 namespace sound::sdl {
 
 #define OMBURA_SDL_FUNCTIONS(X)                                                                                        \
     X(SDL_SetHint)                                                                                                     \
-    X(SDL_RWFromConstMem)                                                                                              \
-    X(SDL_LoadWAV_RW)                                                                                                  \
-    X(SDL_FreeWAV)                                                                                                     \
     X(SDL_InitSubSystem)                                                                                               \
     X(SDL_QuitSubSystem)                                                                                               \
     X(SDL_OpenAudioDevice)                                                                                             \
@@ -25,8 +21,8 @@ namespace sound::sdl {
 OMBURA_SYMBOL_TABLE(Sdl, OMBURA_SDL_FUNCTIONS)
 
 // SDL and the libraries it links (X11, Wayland, sound servers) are not needed for the window,
-// so the program does not link them: they are opened by the output's thread, or by the first
-// effect decoded if that comes sooner. Null when SDL is missing or lacks a function.
+// so the program does not link them: they are opened by the output's thread. Null when SDL is
+// missing or lacks a function.
 const Sdl* sdl();
 
 } // namespace sound::sdl

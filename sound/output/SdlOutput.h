@@ -37,7 +37,7 @@ public:
     // Any thread: something has started to sound. Never blocks on the device.
     void wake();
     // Any thread: open SDL on the output's thread now, so that neither the first sound nor the
-    // first effect decoded on the UI thread has to. Never blocks.
+    // first effect has to. Never blocks.
     void preload();
 
     // True while the mixer is pulled in real time or is about to be (opening, resuming).

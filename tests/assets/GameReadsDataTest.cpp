@@ -2,11 +2,12 @@
 // player decodes the three sounds, the sequencer times the tune, and the
 // synthesiser plays it.
 
+#include "AudioSource.h"
 #include "DataFiles.h"
+#include "EffectFile.h"
 #include "FluidSynthEngine.h"
 #include "MidiFile.h"
 #include "SoundFontSearch.h"
-#include "WavDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,9 @@ TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
     } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.35}};
     for (const auto& e : effects) {
         SCOPED_TRACE(e.file);
-        const sound::WavResult r = sound::loadWavFile(kData + std::string(e.file));
+        const sound::EffectDecode r = sound::loadEffectFile(kData + std::string(e.file));
         ASSERT_TRUE(r.sound.has_value());
-        const double seconds = double(r.sound->frames()) / double(sound::kSequenceRate);
+        const double seconds = double(r.sound->frames()) / double(sound::kOutputRate);
         EXPECT_NEAR(seconds, e.seconds, 0.01);
     }
 }

@@ -1,17 +1,21 @@
 #include "EffectPlayer.h"
 #include "Mixer.h"
 #include "MixerClock.h"
+#include "Multimedia32.h"
 #include "SoundPlatform.h"
 #include "WavBytes.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <future>
+#include <numbers>
 #include <thread>
 
 using namespace sound;
 using namespace wavtest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -20,8 +24,32 @@ constexpr std::uint32_t kLoopFlags = kGameFlags | static_cast<std::uint32_t>(Sou
 constexpr std::uint32_t kInterrupt = SoundFlag::Async | SoundFlag::NoDefault; // 3
 constexpr std::uint32_t kSync = 0;
 
+constexpr std::size_t kIn = EffectPlayer::kFadeInFrames;
+constexpr std::size_t kOut = EffectPlayer::kFadeOutFrames;
+
+// The largest step from one sample to the next in `stereo`, either side.
+float largestStep(const std::vector<float>& stereo, float before = 0.0f)
+{
+    float step = 0;
+    float left = before;
+    float right = before;
+    for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
+        step = std::max({step, std::fabs(stereo[i] - left), std::fabs(stereo[i + 1] - right)});
+        left = stereo[i];
+        right = stereo[i + 1];
+    }
+    return step;
+}
+
+// What a sine of this peak level steps from one sample to the next at `hz`.
+float sineStep(float level, double hz)
+{
+    return static_cast<float>(level * 2 * std::sin(std::numbers::pi * hz / kOutputRate));
+}
+
 // Two effects of known length and level at the output rate, so that every rendered frame can
-// be told apart: A is 1000 frames at 0.25, B 300 frames at 0.5 (before the player's gain).
+// be told apart: A is 1000 frames at 0.25, B 300 frames at 0.5. Between their fades they come
+// out exactly at that level: the player adds no gain of its own.
 class EffectPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -44,7 +72,13 @@ protected:
         return out;
     }
 
-    static float level(float raw) { return EffectPlayer::kGain * raw; }
+    // A request whose decode (if any) has finished, so the frames that follow are countable.
+    bool start(const std::string& path, std::uint32_t flags)
+    {
+        const bool taken = player.play(path, flags);
+        EXPECT_TRUE(player.settle());
+        return taken;
+    }
 
     OddTempDir dir;
     std::string a;
@@ -57,68 +91,107 @@ protected:
 
 TEST_F(EffectPlayerTest, RefusesWhileSoundingAndAcceptsRightAfterTheLastSample)
 {
-    ASSERT_TRUE(player.play(a, kGameFlags));
+    ASSERT_TRUE(start(a, kGameFlags));
+    EXPECT_TRUE(player.lastRequestPlayed());
     auto out = pull(999);
-    EXPECT_FLOAT_EQ(out.front(), level(0.25f));
-    EXPECT_FLOAT_EQ(out.back(), level(0.25f));
+    EXPECT_FLOAT_EQ(out[500 * 2], 0.25f);
     EXPECT_TRUE(player.active());
     EXPECT_FALSE(player.play(b, kGameFlags)) << "one sample of A is still to be mixed";
     EXPECT_FALSE(player.play(a, kLoopFlags));
 
     out = pull(2);
-    EXPECT_FLOAT_EQ(out[0], level(0.25f)) << "A plays to its end, the refused B is not mixed in";
+    EXPECT_GT(out[0], 0.0f) << "A plays to its end, the refused B is not mixed in";
+    EXPECT_LT(out[0], 0.001f) << "its last sample faded to all but silence";
     EXPECT_FLOAT_EQ(out[2], 0.0f) << "and B was not queued either";
     EXPECT_FALSE(player.active());
 
-    ASSERT_TRUE(player.play(b, kGameFlags));
+    ASSERT_TRUE(start(b, kGameFlags));
     out = pull(300);
-    EXPECT_FLOAT_EQ(out.front(), level(0.5f));
-    EXPECT_FLOAT_EQ(out.back(), level(0.5f));
+    EXPECT_FLOAT_EQ(out[120 * 2], 0.5f);
     EXPECT_FALSE(player.active());
     EXPECT_TRUE(player.play(b, kGameFlags));
+    EXPECT_EQ(player.decodes(), 2u) << "each file was decoded once";
+}
+
+TEST_F(EffectPlayerTest, WhileAFileIsDecodedTheChannelCountsAsSounding)
+{
+    // The decoder waits for the test: a request that waited for it would never return.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> started{0};
+    EffectPlayer slow([&](const std::string& path, FileStamp* stamp) {
+        ++started;
+        released.wait();
+        return loadEffectFile(path, stamp);
+    });
+
+    auto request = std::async(std::launch::async, [&] { return slow.play(a, kGameFlags); });
+    ASSERT_EQ(request.wait_for(10s), std::future_status::ready) << "the request waited for the decode";
+    EXPECT_TRUE(request.get());
+    EXPECT_TRUE(slow.active());
+    EXPECT_FALSE(slow.play(b, kGameFlags)) << "refused as if A already sounded";
+    EXPECT_FALSE(slow.play(a, kLoopFlags));
+    std::vector<float> out(256 * 2, 0.0f);
+    slow.render(out.data(), 256);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; })) << "nothing to play yet";
+
+    // An interrupting request takes the channel from the pending one, which then never sounds.
+    auto interrupt = std::async(std::launch::async, [&] { return slow.play(b, kInterrupt); });
+    ASSERT_EQ(interrupt.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(interrupt.get());
+    release.set_value();
+    ASSERT_TRUE(slow.settle());
+    EXPECT_EQ(started.load(), 2);
+    std::fill(out.begin(), out.end(), 0.0f);
+    slow.render(out.data(), 256);
+    EXPECT_FLOAT_EQ(out[120 * 2], 0.5f) << "B plays, A does not";
 }
 
 TEST_F(EffectPlayerTest, LoopRepeatsUntilAnInterruptingRequestReplacesIt)
 {
-    ASSERT_TRUE(player.play(b, kLoopFlags));
+    ASSERT_TRUE(start(a, kGameFlags)); // decoded once, so the next request for it starts at once
+    pull(1000);
+    ASSERT_TRUE(start(b, kLoopFlags));
     const auto out = pull(300 * 7 + 13);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        ASSERT_FLOAT_EQ(out[i], level(0.5f)) << "sample " << i;
+    for (std::size_t i = kIn * 2; i < out.size(); ++i)
+        ASSERT_FLOAT_EQ(out[i], 0.5f) << "sample " << i << ": no fade at the loop's seams";
     EXPECT_TRUE(player.active());
     EXPECT_FALSE(player.play(a, kGameFlags)) << "a no-stop request never interrupts the loop";
 
     ASSERT_TRUE(player.play(a, kInterrupt));
     auto after = pull(1001);
-    EXPECT_FLOAT_EQ(after[0], level(0.25f)) << "A starts from its beginning at once";
-    EXPECT_FLOAT_EQ(after[999 * 2], level(0.25f));
+    EXPECT_GT(after[0], 0.4f) << "the loop fades out under A's start";
+    EXPECT_FLOAT_EQ(after[500 * 2], 0.25f) << "then only A sounds";
     EXPECT_FLOAT_EQ(after[1000 * 2], 0.0f) << "the replacement does not loop";
     EXPECT_FALSE(player.active());
 }
 
 TEST_F(EffectPlayerTest, SyncCutsOffTheSoundingEffectAndReturnsOnlyAtItsEnd)
 {
-    ASSERT_TRUE(player.play(a, kLoopFlags));
+    ASSERT_TRUE(start(b, kGameFlags)); // known to the cache from now on
+    pull(300);
+    ASSERT_TRUE(start(a, kLoopFlags));
     pull(100);
     auto done = std::async(std::launch::async, [&] { return player.play(b, kSync); });
     // Wait until the synchronous request has replaced the loop: B's level appears.
     std::vector<float> block;
+    int rendered = 0;
     for (int i = 0; i < 2000; ++i) {
         block = pull(1);
-        if (block[0] == level(0.5f))
+        if (block[0] > 0.3f)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(1ms);
     }
-    ASSERT_FLOAT_EQ(block[0], level(0.5f));
-    int rendered = 1;
+    ASSERT_GT(block[0], 0.3f);
     while (player.active()) {
-        EXPECT_EQ(done.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+        EXPECT_EQ(done.wait_for(0s), std::future_status::timeout)
             << "returned while B still sounds, after " << rendered << " frames";
-        block = pull(50);
-        rendered += 50;
+        block = pull(10);
+        rendered += 10;
         ASSERT_LT(rendered, 1000);
     }
-    EXPECT_EQ(rendered, 301) << "B played from its start to its end, once";
-    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_GE(rendered, 300 - static_cast<int>(kOut)) << "B played on to its end";
+    ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(done.get());
 }
 
@@ -127,35 +200,44 @@ TEST_F(EffectPlayerTest, UnplayableFilesAreSilentWithNoDefault)
     OddTempDir other;
     const auto garbage = other.file("garbage.dat");
     writeFile(garbage, Bytes(3000, 0x5A));
-    for (const std::string& path : {missing, garbage.string(), other.path().string(), std::string()}) {
+    const auto midi = other.file("bgm as an effect.dat");
+    writeFile(midi, Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96});
+    for (const std::string& path : {missing, garbage.string(), midi.string(), other.path().string(), std::string()}) {
         SCOPED_TRACE(path);
         for (std::uint32_t flags : {kGameFlags, kLoopFlags, kInterrupt}) {
-            EXPECT_FALSE(player.play(path, flags));
-            EXPECT_FALSE(player.active());
+            start(path, flags);
+            EXPECT_FALSE(player.lastRequestPlayed());
+            EXPECT_FALSE(player.active()) << "the channel is free again";
             const auto out = pull(2000);
             EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
         }
     }
+    EXPECT_FALSE(player.play(garbage.string(), kGameFlags)) << "known to be unplayable: refused at once";
+    EXPECT_EQ(player.decodes(), 2u) << "each broken file was read once";
 }
 
 TEST_F(EffectPlayerTest, WithoutNoDefaultTheBuiltInBeepStandsIn)
 {
     const auto beep = EffectPlayer::defaultSound();
-    ASSERT_GT(beep->frames(), 0u);
-    for (const std::string& path : {missing, std::string()}) {
+    ASSERT_GT(beep->frames(), 2 * kOut);
+    OddTempDir other;
+    const auto garbage = other.file("garbage.dat");
+    writeFile(garbage, Bytes(3000, 0x5A));
+    for (const std::string& path : {missing, std::string(), garbage.string()}) {
         SCOPED_TRACE(path);
-        EXPECT_FALSE(player.play(path, static_cast<std::uint32_t>(SoundFlag::Async))) << "the file itself did not play";
+        start(path, static_cast<std::uint32_t>(SoundFlag::Async));
+        EXPECT_FALSE(player.lastRequestPlayed()) << "the file itself did not play";
         EXPECT_TRUE(player.active());
         const auto out = pull(static_cast<int>(beep->frames()) + 10);
-        for (std::size_t i = 0; i < beep->samples.size(); ++i)
-            ASSERT_FLOAT_EQ(out[i], EffectPlayer::kGain * beep->samples[i]) << i;
+        for (std::size_t i = kIn * 2; i < beep->samples.size() - kOut * 2; ++i)
+            ASSERT_FLOAT_EQ(out[i], beep->samples[i]) << i;
         EXPECT_FLOAT_EQ(out.back(), 0.0f);
         EXPECT_FALSE(player.active());
     }
 
     // Synchronous, as a mode other than 0 and 1 asks: the caller waits out the beep.
     auto done = std::async(std::launch::async, [&] { return player.play(missing, kSync); });
-    while (done.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+    while (done.wait_for(1ms) != std::future_status::ready)
         pull(256);
     EXPECT_FALSE(done.get());
     EXPECT_FALSE(player.active());
@@ -163,12 +245,34 @@ TEST_F(EffectPlayerTest, WithoutNoDefaultTheBuiltInBeepStandsIn)
 
 TEST_F(EffectPlayerTest, AFailedInterruptingRequestStillStopsTheSoundingEffect)
 {
-    ASSERT_TRUE(player.play(a, kLoopFlags));
-    pull(10);
+    ASSERT_TRUE(start(a, kLoopFlags));
+    const auto before = pull(200);
     EXPECT_FALSE(player.play(missing, kInterrupt));
+    const auto fade = pull(static_cast<int>(kOut));
+    EXPECT_LE(largestStep(fade, before[before.size() - 1]), sineStep(0.25f, 250)) << "a fade, not a step";
     EXPECT_FALSE(player.active());
     const auto out = pull(100);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
+}
+
+TEST_F(EffectPlayerTest, EffectsStartAndEndWithoutAStep)
+{
+    // A file that starts and stops at nine tenths of full scale, as a careless edit leaves
+    // one: the player's fades take the step out at both ends, and at a cut.
+    const auto loud = dir.file("loud.dat").string();
+    writeFile(loud, levelWav(4800, 29491));
+    const float level = 29491.0f / 32768.0f;
+    ASSERT_TRUE(start(loud, kGameFlags));
+    const auto whole = pull(4800 + 100);
+    EXPECT_FLOAT_EQ(whole[2400 * 2], level);
+    EXPECT_LE(largestStep(whole), sineStep(level, 250)) << "no step larger than a 250 Hz sine at that level makes";
+
+    ASSERT_TRUE(player.play(loud, kInterrupt));
+    auto cut = pull(1000);
+    ASSERT_TRUE(player.play(b, kInterrupt));
+    auto rest = pull(1000);
+    cut.insert(cut.end(), rest.begin(), rest.end());
+    EXPECT_LE(largestStep(cut), sineStep(level, 250));
 }
 
 TEST_F(EffectPlayerTest, WithoutAnOutputAnEffectSoundsForItsRealTimeLength)
@@ -178,18 +282,109 @@ TEST_F(EffectPlayerTest, WithoutAnOutputAnEffectSoundsForItsRealTimeLength)
     player.setRenderingProbe([] { return false; });
     const std::string tenth = dir.file("tenth.dat").string();
     writeFile(tenth, levelWav(4800, 1000)); // 100 ms
+    // Both files decoded first, and nothing sounding.
+    ASSERT_TRUE(start(b, kGameFlags));
+    while (!start(tenth, kGameFlags))
+        std::this_thread::sleep_for(5ms);
+    while (player.active())
+        std::this_thread::sleep_for(5ms);
 
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(player.play(tenth, kGameFlags));
     EXPECT_FALSE(player.play(b, kGameFlags));
     while (!player.play(b, kGameFlags))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(5ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
 
     const auto syncStart = std::chrono::steady_clock::now();
     EXPECT_TRUE(player.play(tenth, kSync)) << "must return, not wait for a device that is not there";
-    EXPECT_GE(std::chrono::steady_clock::now() - syncStart, std::chrono::milliseconds(100));
+    EXPECT_GE(std::chrono::steady_clock::now() - syncStart, 100ms);
     EXPECT_FALSE(player.active());
+}
+
+namespace {
+
+// The play-sound call served by one effect player, with a thread standing in for the device.
+class PlayerPlatform : public SoundPlatform {
+public:
+    explicit PlayerPlatform(EffectPlayer& player) : player_(player), device_([this] { pullWhileOpen(); }) { }
+    ~PlayerPlatform() override
+    {
+        open_ = false;
+        device_.join();
+    }
+    std::uint32_t mciSendString(std::string_view, char*, unsigned) override { return 1; }
+    bool sndPlaySound(const std::string& path, std::uint32_t flags) override
+    {
+        flags_.push_back(flags);
+        taken_.push_back(player_.play(path, flags));
+        return taken_.back();
+    }
+    std::uint64_t framesPulled() const { return pulled_.load(); }
+    std::vector<std::uint32_t> flags_;
+    std::vector<bool> taken_;
+
+private:
+    void pullWhileOpen()
+    {
+        std::vector<float> block(128 * 2);
+        while (open_) {
+            player_.render(block.data(), 128);
+            pulled_ += 128;
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    EffectPlayer& player_;
+    std::atomic<bool> open_{true};
+    std::atomic<std::uint64_t> pulled_{0};
+    std::thread device_;
+};
+
+} // namespace
+
+TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
+{
+    PlayerPlatform platform(player);
+    Multimedia32 mm(platform);
+
+    // Mode 1 (flags 27): loops until a request that may interrupt replaces it.
+    mm.PlayEffect(b, 1);
+    ASSERT_TRUE(player.settle());
+    const std::uint64_t loopStart = platform.framesPulled();
+    while (platform.framesPulled() < loopStart + 300 * 4)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(player.active()) << "still sounding after four lengths of B";
+    mm.PlayEffect(a, 0);
+    EXPECT_FALSE(platform.taken_.back()) << "mode 0 (flags 19) is refused while the loop sounds";
+    EXPECT_TRUE(player.active());
+
+    // Any other mode (flags 0): the loop is cut, and the call returns once A has played out.
+    mm.PlayEffect(a, 7);
+    const std::uint64_t returnedAt = platform.framesPulled();
+    EXPECT_FALSE(player.active()) << "A ended before the call returned";
+    EXPECT_TRUE(player.lastRequestPlayed());
+    EXPECT_GE(returnedAt, loopStart + 300 * 4 + 1000);
+    mm.PlayEffect(a, 0);
+    EXPECT_TRUE(platform.taken_.back()) << "the channel is free again for mode 0";
+    EXPECT_EQ(platform.flags_, (std::vector<std::uint32_t>{27, 19, 0, 19}));
+}
+
+TEST(SoftLimit, NeverPassesItsCeilingAndLeavesTheShippedLevelsAlone)
+{
+    float last = 0.0f;
+    for (float x = 0.0f; x < 40.0f; x += 0.001f) {
+        const float y = softLimit(x);
+        ASSERT_LE(y, kLimiterCeiling) << x;
+        ASSERT_GE(y, last) << x << ": it never folds back";
+        ASSERT_FLOAT_EQ(softLimit(-x), -y);
+        if (x <= kLimiterKnee) {
+            ASSERT_FLOAT_EQ(y, x) << "below the knee the mix passes untouched";
+        }
+        last = y;
+    }
+    EXPECT_EQ(softLimit(NAN), 0.0f);
+    EXPECT_EQ(softLimit(INFINITY), 0.0f);
+    EXPECT_EQ(softLimit(-INFINITY), 0.0f);
 }
 
 namespace {
@@ -209,21 +404,22 @@ public:
 
 } // namespace
 
-TEST(Mixer, SumsLimitsAndCountsFrames)
+TEST(Mixer, SumsAtEachSourcesGainLimitsAndCountsFrames)
 {
     ConstantSource music(0.6f);
     ConstantSource effect(0.7f);
-    Mixer mixer({&music, &effect});
-    std::vector<float> out(512 * 2, 123.0f);
-    mixer.render(out.data(), 512);
-    EXPECT_FLOAT_EQ(out[0], 1.0f) << "0.6 + 0.7 is limited to full scale";
+    Mixer mixer({{&music, 0.5f}, {&effect, 1.0f}});
+    std::vector<float> out(3000 * 2, 123.0f);
+    mixer.render(out.data(), 3000); // longer than the mixer's own pieces
+    EXPECT_FLOAT_EQ(out[0], softLimit(1.0f)) << "0.3 + 0.7 bends below full scale";
+    EXPECT_FLOAT_EQ(out.back(), softLimit(1.0f));
     EXPECT_FALSE(mixer.active());
     effect.on = true;
     EXPECT_TRUE(mixer.active());
 
     const struct {
         float a, b, expected;
-    } cases[] = {{0.2f, 0.3f, 0.5f}, {-0.9f, -0.9f, -1.0f}, {NAN, 0.1f, 0.0f}, {INFINITY, 0.0f, 0.0f}};
+    } cases[] = {{0.2f, 0.3f, 0.4f}, {-0.9f, -0.9f, softLimit(-1.35f)}, {NAN, 0.1f, 0.0f}, {INFINITY, 0.0f, 0.0f}};
     for (const auto& c : cases) {
         music.value = c.a;
         effect.value = c.b;
@@ -231,9 +427,9 @@ TEST(Mixer, SumsLimitsAndCountsFrames)
         EXPECT_FLOAT_EQ(out[0], c.expected) << c.a << " + " << c.b;
         EXPECT_FLOAT_EQ(out[5], c.expected);
     }
-    EXPECT_EQ(mixer.framesMixed(), 512u + 3 * 4);
+    EXPECT_EQ(mixer.framesMixed(), 3000u + 3 * 4);
     mixer.render(out.data(), 0);
-    EXPECT_EQ(mixer.framesMixed(), 512u + 3 * 4);
+    EXPECT_EQ(mixer.framesMixed(), 3000u + 3 * 4);
 }
 
 TEST(Mixer, RecordsWhereAnEffectsFirstSampleLeftTheMixer)
@@ -243,20 +439,21 @@ TEST(Mixer, RecordsWhereAnEffectsFirstSampleLeftTheMixer)
     writeFile(path, levelWav(700, 8192));
     EffectPlayer effects;
     ConstantSource music(0.0f);
-    Mixer mixer({&music, &effects});
+    Mixer mixer({{&music, 1.0f}, {&effects, 0.5f}});
     effects.setStartObserver([&](int offset) { mixer.noteEffectStart(offset); });
     bench::MixerClock clock(mixer);
 
-    std::vector<float> out(512 * 2);
+    std::vector<float> out(1500 * 2);
     mixer.render(out.data(), 300);
     EXPECT_EQ(mixer.effectStarts(), 0u);
     ASSERT_TRUE(effects.play(path, kGameFlags));
+    ASSERT_TRUE(effects.settle());
     EXPECT_LE(clock.now(), 300.0) << "the clock never runs past the end of the last block";
     mixer.render(out.data(), 512);
     EXPECT_EQ(mixer.effectStarts(), 1u);
     EXPECT_EQ(clock.lastEffectStartFrame(), 300u);
-    EXPECT_FLOAT_EQ(out[0], EffectPlayer::kGain * 0.25f);
-    mixer.render(out.data(), 512);
+    EXPECT_FLOAT_EQ(out[200 * 2], 0.5f * 0.25f);
+    mixer.render(out.data(), 1500);
     EXPECT_EQ(mixer.effectStarts(), 1u);
-    EXPECT_EQ(mixer.framesMixed(), 300u + 512 + 512);
+    EXPECT_EQ(mixer.framesMixed(), 300u + 512 + 1500);
 }

@@ -75,9 +75,10 @@ TEST_F(EngineTest, OfflineEngineServesBothCallsAndMixesTheEffect)
     Multimedia32 mm(engine);
     mm.PlayEffect(spin, 0);
     EXPECT_TRUE(engine.effects().active());
+    ASSERT_TRUE(engine.effects().settle());
     std::vector<float> out(512 * 2);
     engine.mixer().render(out.data(), 512);
-    EXPECT_FLOAT_EQ(out[0], EffectPlayer::kGain * 0.25f);
+    EXPECT_FLOAT_EQ(out[200 * 2], kMixLevels.effects * 0.25f);
     EXPECT_EQ(engine.mixer().effectStarts(), 1u);
     EXPECT_FALSE(engine.sndPlaySound(spin, 19)) << "refused while the spin still sounds";
 }

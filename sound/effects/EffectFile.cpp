@@ -1,0 +1,171 @@
+#include "EffectFile.h"
+
+#include "AudioSource.h"
+#include "EffectLimits.h"
+#include "RateConverter.h"
+#include "ReadFile.h"
+#include "SoundFileLibrary.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace sound {
+
+namespace {
+
+EffectDecode failure(EffectError error)
+{
+    return EffectDecode{std::nullopt, error};
+}
+
+FileStamp stampFrom(const struct stat& st)
+{
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::uint64_t>(st.st_size)};
+}
+
+// A float file may hold anything, NaN included; the mixer must never see it.
+float tame(float v)
+{
+    return std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
+}
+
+// Mono goes to both sides; past two channels the even ones make the left and the odd ones the
+// right, which keeps every channel audible without knowing the speaker layout.
+void appendStereo(std::vector<float>& stereo, const float* frames, std::size_t count, int channels)
+{
+    const auto c = static_cast<std::size_t>(channels);
+    const float leftShare = 1.0f / static_cast<float>((c + 1) / 2);
+    const float rightShare = c > 1 ? 1.0f / static_cast<float>(c / 2) : 0.0f;
+    for (std::size_t f = 0; f < count; ++f) {
+        const float* frame = frames + f * c;
+        if (c == 1) {
+            const float v = tame(frame[0]);
+            stereo.push_back(v);
+            stereo.push_back(v);
+            continue;
+        }
+        float left = 0.0f;
+        float right = 0.0f;
+        for (std::size_t i = 0; i < c; ++i)
+            (i % 2 == 0 ? left : right) += tame(frame[i]);
+        stereo.push_back(left * leftShare);
+        stereo.push_back(right * rightShare);
+    }
+}
+
+} // namespace
+
+bool openEffectLibraries()
+{
+    const bool decoder = sndfile::loadLibrary();
+    openResampler();
+    return decoder;
+}
+
+EffectDecode decodeEffect(std::span<const std::uint8_t> image)
+{
+    if (image.empty())
+        return failure(EffectError::Empty);
+    if (!sndfile::loadLibrary())
+        return failure(EffectError::NoLibrary);
+
+    std::optional<EffectError> refused;
+    std::uint64_t limit = 0;
+    std::int64_t declared = -1;
+    const auto accept = [&](const sndfile::Format& f) {
+        if (f.cutShort) {
+            refused = EffectError::Truncated;
+            return false;
+        }
+        declared = f.frames;
+        if (f.channels < 1 || f.channels > kMaxChannels || f.rate < static_cast<int>(kMinSampleRate) ||
+            f.rate > static_cast<int>(kMaxSampleRate)) {
+            refused = EffectError::BadFormat;
+            return false;
+        }
+        limit = static_cast<std::uint64_t>(f.rate) * kMaxEffectSeconds;
+        // Refused before a sample is decoded, so a small compressed file cannot ask for gigabytes.
+        if (f.frames > 0 && static_cast<std::uint64_t>(f.frames) > limit) {
+            refused = EffectError::TooLong;
+            return false;
+        }
+        return true;
+    };
+    std::vector<float> stereo;
+    int channels = 0;
+    const auto block = [&](const float* frames, std::size_t count) {
+        if (stereo.size() / 2 + count > limit) {
+            // The header understated the length: a file that goes on past the limit is refused.
+            refused = EffectError::TooLong;
+            return false;
+        }
+        appendStereo(stereo, frames, count, channels);
+        return true;
+    };
+    const auto format = sndfile::read(
+        image,
+        [&](const sndfile::Format& f) {
+            channels = f.channels;
+            return accept(f);
+        },
+        block);
+    if (refused)
+        return failure(*refused);
+    if (!format)
+        return failure(EffectError::Unsupported);
+    if (stereo.empty())
+        return failure(EffectError::Empty);
+    // A compressed stream that ends early (a FLAC or Ogg file cut short) shows only here.
+    if (declared > 0 && stereo.size() / 2 < static_cast<std::size_t>(declared))
+        return failure(EffectError::Truncated);
+
+    auto converted = resampleStereo(stereo, static_cast<std::uint32_t>(format->rate));
+    if (!converted)
+        return failure(EffectError::NoLibrary);
+    if (converted->empty())
+        return failure(EffectError::Empty);
+    // The filter may ring a little past full scale near a clipped edge.
+    for (float& v : *converted)
+        v = tame(v);
+    return EffectDecode{Waveform{std::move(*converted)}, EffectError::DecodeFailed};
+}
+
+EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp)
+{
+    if (path.empty())
+        return failure(EffectError::NotFound);
+    ombura::FileContents file = ombura::readRegularFile(path, kMaxEffectFileBytes);
+    if (stamp != nullptr && (file.error == ombura::ReadError::None || file.error == ombura::ReadError::TooLarge))
+        *stamp = stampFrom(file.info);
+    switch (file.error) {
+    case ombura::ReadError::None:
+        break;
+    case ombura::ReadError::NotFound:
+        return failure(EffectError::NotFound);
+    case ombura::ReadError::NotAFile:
+        return failure(EffectError::NotAFile);
+    case ombura::ReadError::TooLarge:
+        return failure(EffectError::TooLarge);
+    case ombura::ReadError::CannotOpen:
+    case ombura::ReadError::Unreadable:
+        return failure(EffectError::Unreadable);
+    }
+    if (file.bytes.empty())
+        return failure(EffectError::Empty);
+    return decodeEffect(file.bytes);
+}
+
+std::optional<FileStamp> stampOf(const std::string& path)
+{
+    struct stat st { };
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return stampFrom(st);
+}
+
+} // namespace sound

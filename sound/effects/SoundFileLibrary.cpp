@@ -1,0 +1,171 @@
+#include "SoundFileLibrary.h"
+
+#include "SharedLibrary.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sound::sndfile {
+
+namespace {
+
+#define OMBURA_SNDFILE_FUNCTIONS(X)                                                                                    \
+    X(sf_open_virtual)                                                                                                 \
+    X(sf_close)                                                                                                        \
+    X(sf_command)                                                                                                      \
+    X(sf_readf_float)
+
+OMBURA_SYMBOL_TABLE(SndFile, OMBURA_SNDFILE_FUNCTIONS)
+
+// libsndfile comes with FluidSynth anyway, but the window needs neither: it is opened by the
+// effect loader's thread. Null when it is missing or lacks a function.
+const SndFile* api()
+{
+    static const SndFile* const loaded = []() -> const SndFile* {
+        static SndFile table;
+        ombura::SharedLibrary library("libsndfile.so.1");
+        return table.bind(library) ? &table : nullptr;
+    }();
+    return loaded;
+}
+
+// A read-only file in memory, as libsndfile's virtual I/O sees it.
+struct Memory {
+    std::span<const std::uint8_t> bytes;
+    sf_count_t at = 0;
+};
+
+sf_count_t memoryLength(void* user)
+{
+    return static_cast<sf_count_t>(static_cast<Memory*>(user)->bytes.size());
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* user)
+{
+    auto* m = static_cast<Memory*>(user);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    sf_count_t base = 0;
+    if (whence == SEEK_CUR)
+        base = m->at;
+    else if (whence == SEEK_END)
+        base = size;
+    else if (whence != SEEK_SET)
+        return -1;
+    // Offsets come from the file's own fields: keep the arithmetic from overflowing. Anything
+    // further than the whole image is as good as just past its end.
+    if (offset < -size - 1)
+        return -1;
+    const sf_count_t to = base + std::min(offset, size + 1);
+    if (to < 0)
+        return -1;
+    m->at = std::min(to, size);
+    return m->at;
+}
+
+sf_count_t memoryRead(void* ptr, sf_count_t count, void* user)
+{
+    auto* m = static_cast<Memory*>(user);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    if (count <= 0 || m->at >= size)
+        return 0;
+    const sf_count_t n = std::min(count, size - m->at);
+    std::memcpy(ptr, m->bytes.data() + m->at, static_cast<std::size_t>(n));
+    m->at += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*)
+{
+    return 0;
+}
+
+sf_count_t memoryTell(void* user)
+{
+    return static_cast<Memory*>(user)->at;
+}
+
+constexpr sf_count_t kBlockFrames = 4096;
+
+// libsndfile reads a file cut short up to where it ends, and notes in its log each length field
+// that claims more than is there ("data : 24254 (should be 12105)"). We hold to our rule that
+// such a file is broken, and let libsndfile's own reading of the header say so. A claim one
+// byte over is a missing pad byte, which many writers leave out; the byte rate is no length.
+bool claimsMoreThanItHolds(const char* log)
+{
+    std::string_view rest(log);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        const std::size_t should = line.find("(should be ");
+        const std::size_t colon = line.find(':');
+        if (should == std::string_view::npos || colon == std::string_view::npos || colon > should)
+            continue;
+        if (line.find("Bytes/sec") != std::string_view::npos)
+            continue;
+        const long long claimed = std::atoll(std::string(line.substr(colon + 1, should - colon - 1)).c_str());
+        const long long real = std::atoll(std::string(line.substr(should + 11)).c_str());
+        if (claimed > real + 1)
+            return true;
+    }
+    return false;
+}
+
+bool lengthIsEstimated(int format)
+{
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_MPEG_LAYER_I || subtype == SF_FORMAT_MPEG_LAYER_II ||
+           subtype == SF_FORMAT_MPEG_LAYER_III;
+}
+
+} // namespace
+
+bool loadLibrary()
+{
+    return api() != nullptr;
+}
+
+std::optional<Format> read(std::span<const std::uint8_t> image, const std::function<bool(const Format&)>& accept,
+                           const std::function<bool(const float*, std::size_t)>& block)
+{
+    const SndFile* sf = api();
+    if (sf == nullptr || image.empty())
+        return std::nullopt;
+    Memory memory{image, 0};
+    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    SF_INFO info{};
+    SNDFILE* file = sf->sf_open_virtual(&io, SFM_READ, &info, &memory);
+    if (file == nullptr)
+        return std::nullopt;
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> owned(file, sf->sf_close);
+
+    Format format{info.channels, info.samplerate,
+                  info.frames > 0 && info.frames < SF_COUNT_MAX && !lengthIsEstimated(info.format) ? info.frames : -1};
+    std::vector<char> log(16384, '\0');
+    sf->sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size() - 1));
+    format.cutShort = claimsMoreThanItHolds(log.data());
+    if (info.channels <= 0 || info.samplerate <= 0 || !accept(format))
+        return std::nullopt;
+    // Whole numbers come out scaled to [-1, 1); float files come out as they are, and the
+    // caller keeps what is past full scale (or not a number at all) out of the mix.
+    sf->sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+
+    std::vector<float> buffer(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(info.channels));
+    for (;;) {
+        const sf_count_t got = sf->sf_readf_float(file, buffer.data(), kBlockFrames);
+        if (got <= 0)
+            break;
+        if (!block(buffer.data(), static_cast<std::size_t>(got)))
+            break;
+    }
+    return format;
+}
+
+} // namespace sound::sndfile

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+// Everything this program asks of libsndfile, behind plain types. No other file includes its
+// header. The library is opened at run time on the first call; without it nothing decodes.
+namespace sound::sndfile {
+
+bool loadLibrary();
+
+struct Format {
+    int channels = 0;
+    int rate = 0;
+    std::int64_t frames = -1; // -1 when the file does not say, or only estimates it (MPEG)
+    // The file's header claims more sound than the file holds: it was cut short, or lies.
+    bool cutShort = false;
+};
+
+// Opens a sound file image held in memory and hands its format to `accept`, which may refuse
+// it (a file that is cut short included). Then reads it to the end in blocks, each handed to `block` as interleaved float frames,
+// until `block` returns false. Returns the format, or nothing when libsndfile is missing,
+// cannot read the image, or `accept` refused it.
+std::optional<Format> read(std::span<const std::uint8_t> image, const std::function<bool(const Format&)>& accept,
+                           const std::function<bool(const float* frames, std::size_t count)>& block);
+
+} // namespace sound::sndfile

@@ -1,0 +1,401 @@
+// Effect files as libsndfile reads them: every format it writes, what another tool writes,
+// broken files of every kind, our own limits in front, and the resampler behind.
+
+#include "AudioSource.h"
+#include "EffectFile.h"
+#include "EffectLimits.h"
+#include "EffectLoader.h"
+#include "RateConverter.h"
+#include "SoundFileWriter.h"
+#include "WavBytes.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <numbers>
+
+using namespace sound;
+using namespace wavtest;
+
+namespace {
+
+Bytes bytesOf(std::initializer_list<int> values)
+{
+    Bytes b;
+    for (int v : values)
+        b.push_back(static_cast<std::uint8_t>(v));
+    return b;
+}
+
+double rmsOf(const std::vector<float>& stereo, std::size_t from, std::size_t to)
+{
+    double sum = 0;
+    for (std::size_t i = from * 2; i < to * 2; ++i)
+        sum += static_cast<double>(stereo[i]) * stereo[i];
+    return std::sqrt(sum / static_cast<double>((to - from) * 2));
+}
+
+double db(double ratio)
+{
+    return 20 * std::log10(ratio);
+}
+
+// Checks that `sound` is a tone of `amplitude` lasting about `seconds`.
+void expectTone(const Waveform& sound, double amplitude, double seconds, bool lossy)
+{
+    const double expected = seconds * kOutputRate;
+    const auto frames = static_cast<double>(sound.frames());
+    // Perceptual codecs pad to whole blocks and add their encoder's delay.
+    EXPECT_GE(frames, expected * 0.98 - 8);
+    // A few lossless formats pad to blocks of samples too.
+    EXPECT_LE(frames, expected * (lossy ? 1.1 : 1.0) + (lossy ? 2400 : 48));
+    const std::size_t n = sound.frames();
+    const double rms = rmsOf(sound.samples, n / 4, n * 3 / 4);
+    EXPECT_NEAR(db(rms / (amplitude / std::sqrt(2.0))), 0.0, lossy ? 3.0 : 0.5);
+    for (float v : sound.samples)
+        ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0f);
+}
+
+} // namespace
+
+TEST(EffectFile, EveryFormatLibsndfileWritesIsDecoded)
+{
+    const auto formats = writableFormats();
+    ASSERT_GT(formats.size(), 30u) << "libsndfile lists fewer formats than any build of it writes";
+    std::size_t decoded = 0;
+    for (const WritableFormat& f : formats) {
+        SCOPED_TRACE(f.name + " at " + std::to_string(f.rate) + " Hz, " + std::to_string(f.channels) + " channels");
+        const Bytes file = writeTone(f, 440.0, 0.5, 0.3);
+        if (file.empty())
+            continue; // listed, but not writable in one go into memory (e.g. only to a real file)
+        const EffectDecode result = decodeEffect(file);
+        ASSERT_TRUE(result.sound) << "error " << static_cast<int>(result.error);
+        expectTone(*result.sound, 0.5, 0.3, f.lossy);
+        ++decoded;
+    }
+    std::cout << "[  NOTE    ] " << decoded << " of " << formats.size() << " format pairs written and decoded\n";
+    EXPECT_GT(decoded, 30u);
+}
+
+TEST(EffectFile, WhatSoxWritesIsDecoded)
+{
+    if (std::system("command -v sox >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sox is not installed";
+    // sox's own writers, not libsndfile's: other header layouts, padding and block sizes.
+    const struct {
+        const char* file;
+        const char* options;
+        bool lossy;
+    } cases[] = {
+        {"pcm16.wav", "-r 44100 -c 2 -b 16", false},
+        {"pcm24.wav", "-r 96000 -c 1 -b 24", false},
+        {"float.wav", "-r 22050 -c 1 -e floating-point -b 32", false},
+        {"ima.wav", "-r 22050 -c 1 -e ima-adpcm", true},
+        {"ms.wav", "-r 22050 -c 2 -e ms-adpcm", true},
+        {"alaw.wav", "-r 8000 -c 1 -e a-law", true},
+        {"ulaw.au", "-r 8000 -c 1 -e u-law", true},
+        {"gsm.wav", "-r 8000 -c 1 -e gsm-full-rate", true},
+        {"tone.aiff", "-r 32000 -c 2 -b 16", false},
+        {"tone.aifc", "-r 32000 -c 1 -b 16", false},
+        {"tone.flac", "-r 44100 -c 2 -b 16", false},
+        {"tone.ogg", "-r 44100 -c 2", true},
+        {"tone.w64", "-r 11025 -c 1 -b 16", false},
+        {"tone.caf", "-r 16000 -c 1 -b 16", false},
+        {"tone.voc", "-r 11025 -c 1 -b 8", true},
+        {"six.wav", "-r 48000 -c 6 -b 16", false},
+    };
+    OddTempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto path = dir.file(c.file);
+        // The folder's name has an apostrophe in it: sox gets the file name through the environment.
+        ::setenv("OMBURA_SOX_OUT", path.c_str(), 1);
+        const std::string command =
+            std::string("sox -q -n ") + c.options + " \"$OMBURA_SOX_OUT\" synth 0.3 sine 440 vol 0.5 2>/dev/null";
+        if (std::system(command.c_str()) != 0) {
+            std::cout << "[  NOTE    ] this sox cannot write " << c.file << "\n";
+            continue;
+        }
+        const EffectDecode result = loadEffectFile(path.string());
+        ASSERT_TRUE(result.sound) << "error " << static_cast<int>(result.error);
+        // More than two channels fold into two, each side the mean of its half.
+        const bool folded = std::string(c.file) == "six.wav";
+        expectTone(*result.sound, 0.5, 0.3, c.lossy || folded);
+    }
+}
+
+TEST(EffectFile, DecodesTheFuzzersSeeds)
+{
+    // The fuzzer's seeds were written by sox: each encoding as a common tool lays it out.
+    // libsndfile, like sox itself, plays ADPCM's last block whole, past what the fact chunk
+    // counts: a few milliseconds of the encoder's padding.
+    const struct {
+        const char* name;
+        double seconds;
+    } cases[] = {
+        {"pcm8.wav", 0.005}, {"pcm16-stereo.wav", 0.004}, {"pcm24.wav", 0.002},        {"float32.wav", 0.002},
+        {"alaw.wav", 0.01},  {"mulaw.wav", 0.01},         {"ima.wav", 1010 / 11025.0}, {"msadpcm.wav", 1000 / 11025.0},
+        {"quad.wav", 0.001}};
+    for (const auto& c : cases) {
+        const auto result = loadEffectFile(std::string(OMBURA_WAV_CORPUS) + "/" + c.name);
+        ASSERT_TRUE(result.sound) << c.name << " error " << static_cast<int>(result.error);
+        const double seconds = static_cast<double>(result.sound->frames()) / 48000.0;
+        EXPECT_NEAR(seconds, c.seconds, 0.0015) << c.name;
+        float peak = 0;
+        for (float v : result.sound->samples)
+            peak = std::max(peak, std::abs(v));
+        EXPECT_GT(peak, 0.1f) << c.name << " decoded to near silence";
+    }
+}
+
+TEST(EffectFile, RefusesBrokenFilesAndWhatIsPastOurLimits)
+{
+    const Bytes good = wav(Fmt{}, pcm16({1000, 2000, 3000, 4000}));
+    auto withByte = [&](std::size_t at, std::uint8_t v) {
+        Bytes b = good;
+        b[at] = v;
+        return b;
+    };
+    Bytes headerCut = good;
+    headerCut.resize(30);
+    const WritableFormat ninePcm{"nine channels", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 9, false};
+    const WritableFormat slowPcm{"100 Hz", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100, 1, false};
+    const WritableFormat fastPcm{"768 kHz", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 768000, 1, false};
+    const WritableFormat longPcm{"too long", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1000, 1, false};
+
+    const struct {
+        const char* name;
+        Bytes file;
+        EffectError error;
+    } cases[] = {
+        {"empty", {}, EffectError::Empty},
+        {"four bytes", bytesOf({'R', 'I', 'F', 'F'}), EffectError::Unsupported},
+        {"text", bytesOf({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'}), EffectError::Unsupported},
+        {"a MIDI file",
+         bytesOf({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0}),
+         EffectError::Unsupported},
+        {"a PNG picture", bytesOf({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}),
+         EffectError::Unsupported},
+        {"AVI, not WAVE", withByte(8, 'A'), EffectError::Unsupported},
+        {"cut inside the header", headerCut, EffectError::Unsupported},
+        {"no fmt chunk", riff({{"data", pcm16({1, 2})}}), EffectError::Unsupported},
+        {"no channels", wav(Fmt{.channels = 0, .blockAlign = 2}, pcm16({1})), EffectError::Unsupported},
+        {"rate zero", wav(Fmt{.rate = 0}, pcm16({1})), EffectError::Unsupported},
+        {"MP3 tag with nothing behind it", wav(Fmt{.tag = 0x55}, Bytes(16)), EffectError::Unsupported},
+        {"empty data", wav(Fmt{}, {}), EffectError::Empty},
+        {"random bytes", Bytes(5000, 0xA5), EffectError::Unsupported},
+        {"nine channels", writeTone(ninePcm, 440, 0.5, 0.01), EffectError::BadFormat},
+        {"rate 100 Hz", writeTone(slowPcm, 10, 0.5, 0.5), EffectError::BadFormat},
+        {"rate 768 kHz", writeTone(fastPcm, 440, 0.5, 0.01), EffectError::BadFormat},
+        {"longer than an effect may be", writeTone(longPcm, 100, 0.5, kMaxEffectSeconds + 1.0), EffectError::TooLong},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(!c.file.empty() || std::string(c.name) == "empty") << "the test could not write its file";
+        const auto result = decodeEffect(c.file);
+        EXPECT_FALSE(result.sound.has_value());
+        EXPECT_EQ(result.error, c.error);
+    }
+}
+
+TEST(EffectFile, FilesCutShortAreBrokenButHarmlessQuirksPlay)
+{
+    // libsndfile would read a file cut short up to where it ends; we hold it broken, as a file
+    // whose sizes claim more than it holds, in every container that says how long it is.
+    const Bytes pcm = pcm16(std::vector<std::int16_t>(1000, 8192));
+    Bytes cut = wav(Fmt{}, pcm);
+    cut.resize(cut.size() - 600);
+    const Bytes lyingData = riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm16({1, 2, 3}), 400000}});
+    const Bytes lyingRiff = riff({{"fmt ", fmtBody(Fmt{})}, {"data", pcm}}, 1000000);
+    const auto cutOf = [](const WritableFormat& f) {
+        Bytes b = writeTone(f, 440, 0.5, 0.3);
+        b.resize(b.size() * 2 / 3);
+        return b;
+    };
+    const struct {
+        const char* name;
+        Bytes file;
+    } broken[] = {
+        {"WAV cut inside the data", cut},
+        {"WAV data size past the end", lyingData},
+        {"WAV RIFF size past the end", lyingRiff},
+        {"AIFF cut", cutOf({"", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 22050, 2, false})},
+        {"AU cut", cutOf({"", SF_FORMAT_AU | SF_FORMAT_ULAW, 8000, 1, false})},
+        {"W64 cut", cutOf({"", SF_FORMAT_W64 | SF_FORMAT_PCM_24, 22050, 1, false})},
+        {"FLAC cut", cutOf({"", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 22050, 1, false})},
+        {"IMA ADPCM cut", cutOf({"", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 22050, 1, false})},
+    };
+    for (const auto& c : broken) {
+        SCOPED_TRACE(c.name);
+        const auto result = decodeEffect(c.file);
+        EXPECT_FALSE(result.sound.has_value());
+    }
+
+    // An odd-sized data chunk without its pad byte, a chunk we do not know, and a RIFF size
+    // that stops short of trailing junk: common, and harmless.
+    Bytes noPad = wav(Fmt{.bits = 8}, Bytes{128, 160, 160});
+    noPad.pop_back();
+    const Bytes listed =
+        riff({{"LIST", Bytes{'I', 'N', 'F', 'O'}}, {"fmt ", fmtBody(Fmt{})}, {"data", pcm16({8192, 8192})}});
+    Bytes junk = wav(Fmt{}, pcm16({8192, 8192}));
+    junk.insert(junk.end(), {'j', 'u', 'n', 'k', 1, 2, 3});
+    const struct {
+        const char* name;
+        Bytes file;
+        std::size_t frames;
+    } quirks[] = {{"missing pad byte", noPad, 3}, {"LIST chunk first", listed, 2}, {"trailing junk", junk, 2}};
+    for (const auto& c : quirks) {
+        const auto result = decodeEffect(c.file);
+        ASSERT_TRUE(result.sound.has_value()) << c.name;
+        EXPECT_EQ(result.sound->frames(), c.frames) << c.name;
+    }
+}
+
+TEST(EffectFile, FloatFilesAreTamed)
+{
+    const WritableFormat f{"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, false};
+    const Bytes file = writeTone(f, 440, 4.0, 0.05); // far past full scale
+    const auto result = decodeEffect(file);
+    ASSERT_TRUE(result.sound);
+    float peak = 0;
+    for (float v : result.sound->samples)
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_LE(peak, 1.0f);
+}
+
+TEST(EffectFile, RefusesWhatIsNotAPlayableFile)
+{
+    OddTempDir dir;
+    const auto empty = dir.file("empty.dat");
+    writeFile(empty, {});
+    const auto fifo = dir.file("a fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto huge = dir.file("huge.dat");
+    writeFile(huge, wav(Fmt{}, pcm16({1, 2})));
+    std::filesystem::resize_file(huge, kMaxEffectFileBytes + 1); // sparse: costs no disk
+    const auto garbage = dir.file("garbage.dat");
+    writeFile(garbage, Bytes(5000, 0xA5));
+
+    const struct {
+        const char* name;
+        std::string path;
+        EffectError error;
+    } cases[] = {
+        {"empty path", "", EffectError::NotFound},
+        {"missing", dir.file("nothing here.dat").string(), EffectError::NotFound},
+        {"missing folder", (dir.path() / "no dir" / "x.dat").string(), EffectError::NotFound},
+        {"below a file", (garbage / "x.dat").string(), EffectError::NotFound},
+        {"directory", dir.path().string(), EffectError::NotAFile},
+        {"fifo (must not hang)", fifo.string(), EffectError::NotAFile},
+        {"empty file", empty.string(), EffectError::Empty},
+        {"over the size cap", huge.string(), EffectError::TooLarge},
+        {"random bytes", garbage.string(), EffectError::Unsupported},
+    };
+    for (const auto& c : cases) {
+        const auto result = loadEffectFile(c.path);
+        EXPECT_FALSE(result.sound) << c.name;
+        EXPECT_EQ(result.error, c.error) << c.name;
+    }
+
+    const auto path = dir.file("\xC3\xBC'x sound.dat");
+    writeFile(path, levelWav(100, 16384));
+    const auto link = dir.file("link to it");
+    std::filesystem::create_symlink(path, link);
+    EXPECT_TRUE(loadEffectFile(link.string()).sound) << "a path with odd characters, through a link";
+}
+
+TEST(RateConverter, KeepsExactLengthsAndRemovesWhatCannotBeRepresented)
+{
+    const struct {
+        std::uint32_t rate;
+        std::size_t frames;
+        std::size_t expected;
+    } lengths[] = {{48000, 7, 7},        {44100, 4410, 4800}, {22050, 1000, 2177}, {11025, 7, 30},
+                   {96000, 12345, 6173}, {8000, 1000, 6000},  {192000, 7, 2},      {1000, 3, 144}};
+    for (const auto& c : lengths) {
+        SCOPED_TRACE(c.rate);
+        EXPECT_EQ(resampledFrames(c.frames, c.rate), c.expected);
+        const std::vector<float> in(c.frames * 2, 0.5f);
+        const auto out = resampleStereo(in, c.rate);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->size(), c.expected * 2);
+    }
+
+    // The filter's response at the source's Nyquist frequency, from the impulse response: an
+    // image left there is what the old resampler let through at -15 dB.
+    std::vector<float> impulse(22050 * 2, 0.0f);
+    impulse[11025 * 2] = impulse[11025 * 2 + 1] = 1.0f;
+    const auto response = resampleStereo(impulse, 22050);
+    ASSERT_TRUE(response);
+    const auto at = [&](double hz) {
+        std::complex<double> sum = 0;
+        for (std::size_t i = 0; i < response->size() / 2; ++i)
+            sum += static_cast<double>((*response)[i * 2]) *
+                   std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(i) / kOutputRate);
+        return std::abs(sum);
+    };
+    EXPECT_LT(db(at(11025) / at(0)), -90.0);
+    EXPECT_NEAR(db(at(9000) / at(0)), 0.0, 0.5) << "the passband stays flat";
+}
+
+TEST(EffectLoader, DecodesOnceAndAgainWhenTheFileChanges)
+{
+    OddTempDir dir;
+    const auto path = dir.file("spin.dat").string();
+    const auto broken = dir.file("broken.dat").string();
+    writeFile(path, levelWav(100, 1000));
+    writeFile(broken, Bytes(64, 7));
+
+    EffectLoader loader;
+    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::No);
+    const auto first = loader.load(path);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(loader.find(path).sound, first);
+    EXPECT_EQ(loader.decodes(), 1u);
+
+    writeFile(path, levelWav(200, 1000));
+    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::No) << "the file changed under the cache";
+    const auto changed = loader.load(path);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->frames(), 200u);
+    EXPECT_EQ(loader.decodes(), 2u);
+
+    EXPECT_FALSE(loader.load(broken));
+    EXPECT_EQ(loader.find(broken).known, EffectLoader::Known::Unplayable);
+    EXPECT_EQ(loader.decodes(), 3u) << "a broken file is remembered, not re-read on every press";
+
+    EXPECT_EQ(loader.find(dir.path().string()).known, EffectLoader::Known::Unplayable) << "a folder, unread";
+    std::filesystem::remove(path);
+    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::Unplayable) << "a deleted file no longer plays";
+}
+
+TEST(EffectLoader, KeepsOnlyItsCapacityAndDecodesOnItsOwnThread)
+{
+    OddTempDir dir;
+    EffectLoader loader;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i <= EffectLoader::kCapacity; ++i) {
+        paths.push_back(dir.file("s" + std::to_string(i)).string());
+        writeFile(paths.back(), levelWav(10 + static_cast<int>(i), 1000));
+        ASSERT_TRUE(loader.load(paths.back()));
+    }
+    EXPECT_EQ(loader.find(paths[0]).known, EffectLoader::Known::No) << "the least recently used went";
+    EXPECT_EQ(loader.find(paths.back()).known, EffectLoader::Known::Playable);
+
+    std::shared_ptr<const Waveform> got;
+    std::thread::id where;
+    loader.request(paths[0], [&](std::shared_ptr<const Waveform> sound) {
+        got = std::move(sound);
+        where = std::this_thread::get_id();
+    });
+    ASSERT_TRUE(loader.waitUntilIdle(std::chrono::seconds(20)));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->frames(), 10u);
+    EXPECT_NE(where, std::this_thread::get_id());
+}
