@@ -8,18 +8,18 @@ namespace sound {
 // loudness (EBU R128, as libebur128 measures it in the tests and benchmarks), not by peak or
 // RMS: the shipped tune through FluidSynth and the shipped spin sound sit within a few LU of
 // each other, and both leave room below full scale for the other to sound at the same time.
-// docs/AUDIO.md has the measurements behind these numbers.
+// docs/SOUND.md has the measurements behind these numbers.
 struct MixLevels {
     float music = 1.0f;
     float effects = 1.0f;
 };
 
-inline constexpr MixLevels kMixLevels{2.0f, 0.7f};
+inline constexpr MixLevels kMixLevels{3.3f, 0.25f};
 
 // The end of the mix: linear up to the knee, then bending smoothly towards the ceiling, which
 // no input however loud, nor a sum of loud inputs, can pass. The shipped files together stay
 // below the knee; only a dense tune of the user's own reaches it.
-inline constexpr float kLimiterKnee = 0.5f; // -6 dBFS
+inline constexpr float kLimiterKnee = 0.6f; // -4.4 dBFS
 inline constexpr float kLimiterCeiling = 0.891f; // -1 dBFS
 
 inline float softLimit(float x)

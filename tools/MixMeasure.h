@@ -1,0 +1,38 @@
+#pragma once
+
+// Offline measurements of what the player hears, shared by the tests and the benchmarks:
+// renders through the real engine (music channel, effect player, mixer with its gains and
+// limiter) and measures with libebur128, the EBU R128 reference meter, not a meter of our own.
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mixmeasure {
+
+struct Loudness {
+    double integratedLufs = -HUGE_VAL;
+    double truePeakDbtp = -HUGE_VAL;
+    double samplePeakDbfs = -HUGE_VAL;
+};
+
+// Interleaved stereo float at the output rate.
+Loudness measure(const std::vector<float>& stereo);
+
+// The tune at `midiPath` played once from its start through the engine, with `soundFont`
+// (or the system's default when empty), `seconds` long. Nothing when there is no SoundFont or
+// no FluidSynth.
+std::optional<std::vector<float>> renderTune(const std::string& midiPath, const std::string& soundFont, double seconds);
+
+// The effect at `path` as the game requests it, through the same engine, to its end.
+std::vector<float> renderEffect(const std::string& path);
+
+// The tune with the effect requested every `everySeconds` on top, as a pressing player hears it.
+std::optional<std::vector<float>> renderGame(const std::string& midiPath, const std::string& effectPath,
+                                             const std::string& soundFont, double seconds, double everySeconds);
+
+double dbfs(double amplitude);
+
+} // namespace mixmeasure
