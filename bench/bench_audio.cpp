@@ -101,7 +101,6 @@ int main(int argc, char** argv)
     const auto dir = std::filesystem::temp_directory_path() / ("ombura-bench-audio-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const std::string spin = writeSpinSound(dir, 0.03);
-    const std::string longer = writeSpinSound(dir / "..", 0.5);
 
     // The game opens SDL on the output's thread once its window is up, before any press; the
     // cost is paid once per process.
@@ -112,17 +111,6 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf("sdl_open_ms %.2f\n", std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-    }
-
-    // The first request for a file decodes it on the caller's thread; later ones hit the cache.
-    {
-        EffectPlayer cold;
-        cold.setRenderingProbe([] { return false; });
-        const auto t0 = Clock::now();
-        cold.play(longer, SoundFlag::Async | SoundFlag::NoDefault);
-        std::printf("effect_first_decode_ms %.2f\n",
-                    std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        std::filesystem::remove(longer);
     }
 
     SdlOutput::Options options;

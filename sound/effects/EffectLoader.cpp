@@ -1,5 +1,8 @@
 #include "EffectLoader.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -135,6 +138,12 @@ void EffectLoader::ensureThreadLocked()
 
 void EffectLoader::run()
 {
+    // A batch thread gets its fair share of the CPU but never preempts a running thread when it
+    // wakes: on a busy machine an ordinary thread woken by a request would take the CPU from the
+    // very UI thread that asked, for as long as the first milliseconds of a decode.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return quit_ || preload_ || !jobs_.empty(); });

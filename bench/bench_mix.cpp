@@ -1,0 +1,204 @@
+// What the player hears, measured offline through the real engine and with libebur128:
+//
+//   bench_mix <data folder> [cuts] [requests]
+//
+// loudness_gap_lu      the shipped tune (FluidSynth, the system's SoundFont) against the shipped
+//                      spin sound, EBU R128 integrated loudness
+// mix_true_peak_dbtp   the highest true peak of the tune, the spin sound, and the two together
+//                      as a player pressing every 0.6 s hears them
+// music_cut_step_dbfs  at every cut of the music (Stop, the game over, the watchdog's restart,
+//                      at moments spread over the tune), the step into silence: the last sample
+//                      the cut lets through before the output falls silent for good
+// resampler_stopband_db  how far down the converter's response is at the source's Nyquist
+//                      frequency, 22050 -> 48000, from its impulse response
+// effect_request_p99_ms  the first request of a 3-minute 44.1 kHz stereo WAV: how long the
+//                      play-sound call takes to return, over fresh caches
+
+#include "AudioEngine.h"
+#include "MixMeasure.h"
+#include "Multimedia32.h"
+#include "RateConverter.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+using namespace sound;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+void put(std::ofstream& out, std::uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// Three minutes of 44.1 kHz 16-bit stereo: a song someone dropped in as kuruiya.dat.
+std::string writeSong(const std::filesystem::path& dir)
+{
+    const std::uint32_t rate = 44100;
+    const std::uint32_t frames = rate * 180;
+    const auto path = (dir / "kuruiya.dat").string();
+    std::ofstream out(path, std::ios::binary);
+    out.write("RIFF", 4);
+    put(out, 36 + frames * 4, 4);
+    out.write("WAVEfmt ", 8);
+    put(out, 16, 4);
+    put(out, 1, 2);
+    put(out, 2, 2);
+    put(out, rate, 4);
+    put(out, rate * 4, 4);
+    put(out, 4, 2);
+    put(out, 16, 2);
+    out.write("data", 4);
+    put(out, frames * 4, 4);
+    std::vector<char> block(static_cast<std::size_t>(rate) * 4);
+    for (std::uint32_t second = 0; second < 180; ++second) {
+        for (std::uint32_t i = 0; i < rate; ++i) {
+            const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 220 * i / rate));
+            for (int c = 0; c < 2; ++c) {
+                block[i * 4 + static_cast<std::uint32_t>(c) * 2] = static_cast<char>(v & 0xFF);
+                block[i * 4 + static_cast<std::uint32_t>(c) * 2 + 1] = static_cast<char>((v >> 8) & 0xFF);
+            }
+        }
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    return path;
+}
+
+std::vector<float> render(AudioEngine& engine, double seconds)
+{
+    const auto frames = static_cast<std::size_t>(seconds * kOutputRate);
+    std::vector<float> out(frames * 2);
+    for (std::size_t done = 0; done < frames;) {
+        const int n = static_cast<int>(std::min<std::size_t>(512, frames - done));
+        engine.mixer().render(out.data() + done * 2, n);
+        done += static_cast<std::size_t>(n);
+    }
+    return out;
+}
+
+// The step into silence after a cut: the last sample that is not zero, in the part of `after`
+// that is followed only by zeros. Zero when the output never fell silent (a restart).
+double stepIntoSilence(const std::vector<float>& after, bool& silenced)
+{
+    std::size_t last = after.size();
+    while (last > 0 && after[last - 1] == 0.0f)
+        --last;
+    silenced = last < after.size();
+    if (!silenced)
+        return 0;
+    // `last` is one past the final sound sample; its frame's two channels.
+    const std::size_t frame = (last - 1) / 2;
+    return std::max(std::fabs(after[frame * 2]), std::fabs(after[frame * 2 + 1]));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string data = argc > 1 ? argv[1] : "build";
+    const int cuts = argc > 2 ? std::atoi(argv[2]) : 60;
+    const int requests = argc > 3 ? std::atoi(argv[3]) : 40;
+    const std::string tune = data + "/bgm.dat";
+    const std::string spin = data + "/kuruiya.dat";
+
+    // Loudness and peaks.
+    const auto tuneRender = mixmeasure::renderTune(tune, "", 51.0);
+    if (!tuneRender) {
+        std::fprintf(stderr, "bench_mix: no SoundFont or no FluidSynth\n");
+        return 1;
+    }
+    const auto music = mixmeasure::measure(*tuneRender);
+    const auto effect = mixmeasure::measure(mixmeasure::renderEffect(spin));
+    const auto game = mixmeasure::measure(*mixmeasure::renderGame(tune, spin, "", 51.0, 0.6));
+    std::printf("tune_loudness_lufs %.2f\n", music.integratedLufs);
+    std::printf("spin_loudness_lufs %.2f\n", effect.integratedLufs);
+    std::printf("game_loudness_lufs %.2f\n", game.integratedLufs);
+    std::printf("tune_true_peak_dbtp %.2f\n", music.truePeakDbtp);
+    std::printf("spin_true_peak_dbtp %.2f\n", effect.truePeakDbtp);
+    std::printf("game_true_peak_dbtp %.2f\n", game.truePeakDbtp);
+    std::printf("loudness_gap_lu %.2f\n", std::fabs(music.integratedLufs - effect.integratedLufs));
+    std::printf("mix_true_peak_dbtp %.2f\n", std::max({music.truePeakDbtp, effect.truePeakDbtp, game.truePeakDbtp}));
+
+    // Cuts at moments spread over the tune, each kind in turn.
+    double worst = 0;
+    int silencedCuts = 0;
+    for (int i = 0; i < cuts; ++i) {
+        AudioEngine engine(AudioEngine::Output::None, std::make_unique<MusicChannel>());
+        Multimedia32 mm(engine);
+        mm.OpenMusic(tune);
+        engine.music().waitUntilReady(std::chrono::seconds(60));
+        mm.RestartMusic();
+        // From 0.5 s to 50 s, never twice at the same phase of a beat.
+        render(engine, 0.5 + 49.5 * ((i * 0.6180339887) - std::floor(i * 0.6180339887)));
+        switch (i % 3) {
+        case 0: // Stop
+            mm.OpenMusic(tune);
+            break;
+        case 1: // the game over
+            mm.CloseMusic();
+            break;
+        default: // the watchdog's restart
+            mm.CloseMusic();
+            mm.OpenMusic(tune);
+            break;
+        }
+        bool silenced = false;
+        worst = std::max(worst, stepIntoSilence(render(engine, 0.1), silenced));
+        silencedCuts += silenced ? 1 : 0;
+    }
+    std::printf("music_cuts_measured %d\n", silencedCuts);
+    std::printf("music_cut_step_dbfs %.1f\n", mixmeasure::dbfs(worst));
+
+    // The converter's impulse response at the source's Nyquist frequency.
+    std::vector<float> impulse(22050 * 2, 0.0f);
+    impulse[11025 * 2] = impulse[11025 * 2 + 1] = 1.0f;
+    const auto response = resampleStereo(impulse, 22050);
+    const auto at = [&](double hz) {
+        std::complex<double> sum = 0;
+        for (std::size_t i = 0; i < response->size() / 2; ++i)
+            sum += static_cast<double>((*response)[i * 2]) *
+                   std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(i) / kOutputRate);
+        return std::abs(sum);
+    };
+    std::printf("resampler_passband_10khz_db %.2f\n", 20 * std::log10(at(10000) / at(0)));
+    std::printf("resampler_stopband_db %.1f\n", -20 * std::log10(at(11025) / at(0)));
+
+    // The first request of a large file, each time against a fresh cache.
+    const auto dir = std::filesystem::temp_directory_path() / ("ombura-bench-mix-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string song = writeSong(dir);
+    std::vector<double> requestMs;
+    for (int i = 0; i < requests; ++i) {
+        AudioEngine engine(AudioEngine::Output::None, std::make_unique<MusicChannel>(std::nullopt));
+        Multimedia32 mm(engine);
+        // As in the game: the window is up and the background work has begun before any press.
+        engine.startBackgroundWork();
+        engine.effects().settle();
+        const auto t0 = Clock::now();
+        mm.PlayEffect(song, 0);
+        requestMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        engine.effects().settle(std::chrono::seconds(120));
+    }
+    std::filesystem::remove_all(dir);
+    std::printf("effect_request_max_ms %.3f\n", percentile(requestMs, 100));
+    std::printf("effect_request_p99_ms %.3f\n", percentile(requestMs, 99));
+    return 0;
+}
