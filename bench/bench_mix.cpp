@@ -115,7 +115,7 @@ int main(int argc, char** argv)
 {
     const std::string data = argc > 1 ? argv[1] : "build";
     const int cuts = argc > 2 ? std::atoi(argv[2]) : 60;
-    const int requests = argc > 3 ? std::atoi(argv[3]) : 40;
+    const int requests = argc > 3 ? std::atoi(argv[3]) : 100;
     const std::string tune = data + "/bgm.dat";
     const std::string spin = data + "/kuruiya.dat";
 

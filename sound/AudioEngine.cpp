@@ -24,7 +24,9 @@ AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, Sdl
 
 AudioEngine::~AudioEngine()
 {
-    // The device goes first, so its callback can no longer reach the sources.
+    // The effect loader's thread wakes the output when a decode finishes: it ends before the
+    // output goes. Then the device, so its callback can no longer reach the sources.
+    effects_.stopLoading();
     output_.reset();
     music_->setWakeCallback({});
 }

@@ -13,14 +13,22 @@ EffectLoader::EffectLoader(Decoder decoder) : decoder_(std::move(decoder))
 
 EffectLoader::~EffectLoader()
 {
+    stop();
+}
+
+void EffectLoader::stop()
+{
+    std::thread thread;
     {
         std::lock_guard lock(mutex_);
         quit_ = true;
         jobs_.clear();
+        thread = std::move(thread_);
     }
     wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    if (thread.joinable())
+        thread.join();
+    idle_.notify_all();
 }
 
 EffectLoader::Lookup EffectLoader::find(const std::string& path)
@@ -80,7 +88,7 @@ std::size_t EffectLoader::decodes() const
 bool EffectLoader::waitUntilIdle(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
-    return idle_.wait_for(lock, timeout, [this] { return jobs_.empty() && !busy_ && !preload_; });
+    return idle_.wait_for(lock, timeout, [this] { return quit_ || (jobs_.empty() && !busy_ && !preload_); });
 }
 
 std::shared_ptr<const Waveform> EffectLoader::decodeAndKeep(const std::string& path)
@@ -127,7 +135,7 @@ void EffectLoader::evictLocked(const std::string& keep)
 
 void EffectLoader::ensureThreadLocked()
 {
-    if (thread_.joinable())
+    if (thread_.joinable() || quit_)
         return;
     try {
         thread_ = std::thread([this] { run(); });

@@ -48,6 +48,9 @@ public:
     // Opens the decoding libraries on the loader's thread, so the first effect does not wait
     // for them either.
     void preload();
+    // Drops what is queued, waits for a decode under way and ends the thread: no `done` is
+    // called after this returns. A later request is answered with null at once.
+    void stop();
 
     std::size_t decodes() const;
     // For tests and tools: waits until every queued decode is done.

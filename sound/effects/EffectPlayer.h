@@ -55,6 +55,9 @@ public:
     void setStartObserver(std::function<void(int offset)> observer);
     // Opens the decoding libraries on the loader's thread.
     void preload() { loader_.preload(); }
+    // Ends the loader's thread: after this no callback comes from it. The owner calls it before
+    // it takes away what the wake callback reaches.
+    void stopLoading() { loader_.stop(); }
 
     // The short beep that stands in for an unplayable file.
     static std::shared_ptr<const Waveform> defaultSound();
