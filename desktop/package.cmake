@@ -81,7 +81,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps finds what the program links (Qt, the C++ runtime). FluidSynth, SDL, libsndfile,
-# libsamplerate and ALSA are opened at run time, so they are named here; so is Qt's X11 platform
+# libsoxr, libsamplerate and ALSA are opened at run time, so they are named here; so is Qt's X11 platform
 # plugin, which Qt itself only recommends but without which the window cannot open. The music
 # needs a General MIDI SoundFont and the texts the two Japanese fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -90,6 +90,7 @@ set(OMBURA_DEBIAN_DEPENDS
     libfluidsynth3
     libsdl2-2.0-0
     libsndfile1
+    libsoxr0
     libsamplerate0
     libasound2
     "fluid-soundfont-gm | timgm6mb-soundfont"
