@@ -40,12 +40,14 @@ void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
         box_.sequence = std::move(sequence);
         serial = ++box_.serial;
         ++box_.command;
+        if (playing_.load() || sounding_.load())
+            cutting_.store(true, std::memory_order_release);
         setPlaying(false);
         box_.silence = true;
     }
     // render() holds the tune back until the host has read its instruments under this serial.
     if (tune)
-        host_.prepare(std::move(presets), serial);
+        host_.prepare(std::move(presets), serial, &cutting_);
 }
 
 void Sequencer::unload()
@@ -69,6 +71,8 @@ void Sequencer::stop()
     std::lock_guard lock(mutex_);
     old = std::move(box_.retired);
     ++box_.command;
+    if (playing_.load() || sounding_.load())
+        cutting_.store(true, std::memory_order_release);
     setPlaying(false);
     box_.silence = true;
 }
@@ -132,8 +136,14 @@ void Sequencer::render(float* out, int frames)
             synth->soundOff();
         }
     }
-    pendingReset_ = false;
-    pendingSilence_ = false;
+    if (pendingReset_ || pendingSilence_) {
+        pendingReset_ = false;
+        pendingSilence_ = false;
+        // Done, unless another cut came in since this block began.
+        std::lock_guard lock(mutex_);
+        if (!box_.silence && box_.serial == currentSerial_)
+            cutting_.store(false, std::memory_order_release);
+    }
 
     const bool prepared = !synth || host_.preparedSerial() >= currentSerial_;
     if (playing && current_ && prepared && done < frames)

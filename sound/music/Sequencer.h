@@ -65,6 +65,9 @@ private:
     Mailbox box_;
     std::atomic<bool> playing_{false};
     std::atomic<bool> sounding_{false};
+    // A cut (stop, close, a new tune) was asked for while something sounded, and the audio
+    // thread has not faded it out yet. The host waits on it before it takes the synthesiser.
+    std::atomic<bool> cutting_{false};
 
     // Audio thread only.
     std::shared_ptr<const MidiSequence> current_;

@@ -8,6 +8,12 @@
 
 namespace sound {
 
+namespace {
+
+constexpr int kCutWaitMs = 50;
+
+} // namespace
+
 SynthHost::SynthHost(Loader loader, Start start) : loader_(std::move(loader))
 {
     if (!loader_) {
@@ -50,13 +56,13 @@ SynthHost::~SynthHost()
         thread_.join();
 }
 
-void SynthHost::prepare(std::vector<MidiPreset> presets, std::uint64_t serial)
+void SynthHost::prepare(std::vector<MidiPreset> presets, std::uint64_t serial, const std::atomic<bool>* cutting)
 {
     if (state() == State::Absent)
         return;
     {
         std::lock_guard lock(mutex_);
-        request_.emplace(std::move(presets), serial);
+        request_.emplace(Request{std::move(presets), serial, cutting});
     }
     wake_.notify_all();
 }
@@ -98,10 +104,15 @@ void SynthHost::run(const Loader& loader)
         wake_.wait(lock, [this] { return quit_ || request_; });
         if (quit_)
             return;
-        auto [presets, serial] = std::move(*request_);
+        auto [presets, serial, cutting] = std::move(*request_);
         request_.reset();
         busy_ = true;
         lock.unlock();
+        // A fade takes two or three blocks of a running device. Without one nobody renders and
+        // the fade never ends, so the wait is short and bounded.
+        for (int waited = 0; cutting != nullptr && cutting->load(std::memory_order_acquire) && waited < kCutWaitMs;
+             ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         {
             // The audio thread only try-locks the engine, so holding it while the font is
             // read costs at most a few skipped blocks of a tune that is not playing yet.

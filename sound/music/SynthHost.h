@@ -49,8 +49,10 @@ public:
     SynthEngine* engine() const { return engine_.get(); }
 
     // UI thread: load these instruments for the tune opened under `serial`. Only the newest
-    // request counts; an older one not yet started is dropped.
-    void prepare(std::vector<MidiPreset> presets, std::uint64_t serial);
+    // request counts; an older one not yet started is dropped. While `cutting` reads true (the
+    // audio thread is still fading out what sounded), the loader waits a little before it takes
+    // the synthesiser: a fade it cut short would end in a step.
+    void prepare(std::vector<MidiPreset> presets, std::uint64_t serial, const std::atomic<bool>* cutting = nullptr);
     // The serial of the newest tune whose instruments are loaded.
     std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
 
@@ -70,7 +72,12 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::optional<std::pair<std::vector<MidiPreset>, std::uint64_t>> request_;
+    struct Request {
+        std::vector<MidiPreset> presets;
+        std::uint64_t serial = 0;
+        const std::atomic<bool>* cutting = nullptr;
+    };
+    std::optional<Request> request_;
     bool busy_ = false;
     bool quit_ = false;
     std::thread thread_;
