@@ -39,8 +39,10 @@ float tame(float v)
 void appendStereo(std::vector<float>& stereo, const float* frames, std::size_t count, int channels)
 {
     const auto c = static_cast<std::size_t>(channels);
-    const float leftShare = 1.0f / static_cast<float>((c + 1) / 2);
-    const float rightShare = c > 1 ? 1.0f / static_cast<float>(c / 2) : 0.0f;
+    const std::size_t leftCount = (c + 1) / 2;
+    const std::size_t rightCount = c / 2;
+    const float leftShare = 1.0f / static_cast<float>(leftCount);
+    const float rightShare = rightCount > 0 ? 1.0f / static_cast<float>(rightCount) : 0.0f;
     for (std::size_t f = 0; f < count; ++f) {
         const float* frame = frames + f * c;
         if (c == 1) {

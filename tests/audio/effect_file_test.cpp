@@ -381,7 +381,7 @@ TEST(EffectLoader, KeepsOnlyItsCapacityAndDecodesOnItsOwnThread)
     EffectLoader loader;
     std::vector<std::string> paths;
     for (std::size_t i = 0; i <= EffectLoader::kCapacity; ++i) {
-        paths.push_back(dir.file("s" + std::to_string(i)).string());
+        paths.push_back(dir.file(std::to_string(i) + ".dat").string());
         writeFile(paths.back(), levelWav(10 + static_cast<int>(i), 1000));
         ASSERT_TRUE(loader.load(paths.back()));
     }
