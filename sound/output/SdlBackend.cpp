@@ -4,6 +4,7 @@
 #include "SdlLibrary.h"
 
 #include <dlfcn.h>
+#include <sched.h>
 
 #include <cstring>
 #include <map>
@@ -39,8 +40,27 @@ struct Pull {
 std::mutex pullsMutex;
 std::map<SDL_AudioDeviceID, std::unique_ptr<Pull>> pulls;
 
+// SDL asks for a high nice level for its audio thread, which is not enough on a busy machine:
+// with a couple of compilers running, the PulseAudio stream still ran dry about once a second.
+// Where the user may use real-time scheduling (RLIMIT_RTPRIO, or root), the thread takes it,
+// as the sound servers' own threads do, at a priority below theirs so that it never holds
+// them up. Elsewhere SDL's choice stands. Threads the thread starts get ordinary scheduling.
+constexpr int kAudioThreadPriority = 3;
+
+void raiseAudioThread()
+{
+    thread_local bool raised = false;
+    if (raised)
+        return;
+    raised = true;
+    sched_param param{};
+    param.sched_priority = kAudioThreadPriority;
+    sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param);
+}
+
 void SDLCALL onAudio(void* userdata, Uint8* stream, int len)
 {
+    raiseAudioThread();
     const auto* p = static_cast<const Pull*>(userdata);
     const int frames = len / static_cast<int>(sizeof(float) * kOutputChannels);
     p->pull(p->user, reinterpret_cast<float*>(stream), frames);
@@ -53,21 +73,29 @@ bool loadLibrary()
     return sdl() != nullptr;
 }
 
-bool initAudio()
+bool initAudio(const char* driver)
 {
     const Sdl* api = sdl();
     if (api == nullptr)
         return false;
     static std::once_flag alsaOnce;
     std::call_once(alsaOnce, quietAlsa);
-    return api->SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    // SDL_AudioInit rather than SDL_InitSubSystem: it takes the driver by name, without a
+    // hint (SDL2's hint table has no lock), and starts no event subsystem we would not use.
+    return api->SDL_AudioInit(driver) == 0;
 }
 
 // The functions below are only reached after initAudio() succeeded, so SDL is there.
 
 void quitAudio()
 {
-    sdl()->SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl()->SDL_AudioQuit();
+}
+
+std::string currentDriver()
+{
+    const char* name = sdl()->SDL_GetCurrentAudioDriver();
+    return name != nullptr ? name : "";
 }
 
 std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 // Running one audio device through SDL, behind plain types. SDL is opened at run time on the
 // first call of any of these (SdlLibrary.h); without it no device opens.
@@ -21,8 +22,12 @@ struct OpenedDevice {
     int framesPerBuffer = 0;
 };
 
-bool initAudio();
+// Starts SDL's audio with the named driver, or with SDL's own choice (which follows
+// SDL_AUDIODRIVER) for null. Only one driver is up at a time; quitAudio() ends it.
+bool initAudio(const char* driver);
 void quitAudio();
+// The driver that initAudio() started.
+std::string currentDriver();
 std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user);
 void pauseDevice(std::uint32_t id, bool paused);
 // True once the device has gone away under us (unplugged, server gone): it pulls no more.

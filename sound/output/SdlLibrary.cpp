@@ -1,5 +1,7 @@
 #include "SdlLibrary.h"
 
+#include <cstdlib>
+
 namespace sound::sdl {
 
 const Sdl* sdl()
@@ -13,7 +15,14 @@ const Sdl* sdl()
         // ours can read one.
         // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
         table.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        // How the desktop's sound settings show us. PipeWire takes the role from the hint, in
+        // its own spelling; SDL's PulseAudio driver has no role, so libpulse is given it the
+        // way it reads one from outside, in PulseAudio's spelling. This runs before the first
+        // device opens, and a value the user has set wins.
         table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
+        table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Ombura");
+        table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, "Game");
+        setenv("PULSE_PROP_media.role", "game", 0);
         return &table;
     }();
     return loaded;

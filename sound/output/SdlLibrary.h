@@ -10,8 +10,9 @@ namespace sound::sdl {
 
 #define OMBURA_SDL_FUNCTIONS(X)                                                                                        \
     X(SDL_SetHint)                                                                                                     \
-    X(SDL_InitSubSystem)                                                                                               \
-    X(SDL_QuitSubSystem)                                                                                               \
+    X(SDL_AudioInit)                                                                                                   \
+    X(SDL_AudioQuit)                                                                                                   \
+    X(SDL_GetCurrentAudioDriver)                                                                                       \
     X(SDL_OpenAudioDevice)                                                                                             \
     X(SDL_PauseAudioDevice)                                                                                            \
     X(SDL_GetAudioDeviceStatus)                                                                                        \

@@ -1,8 +1,10 @@
 #include "SdlOutput.h"
 
+#include "AudioDrivers.h"
 #include "SdlBackend.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace sound {
 
@@ -51,6 +53,12 @@ void SdlOutput::preload()
     changed_.notify_one();
 }
 
+std::string SdlOutput::driver() const
+{
+    std::lock_guard lock(mutex_);
+    return driver_;
+}
+
 bool SdlOutput::rendering() const
 {
     const State s = state_.load();
@@ -80,15 +88,44 @@ bool SdlOutput::start()
     }
     ++openAttempts_;
     calledSdl_ = true;
-    if (!audioInitialised_)
-        audioInitialised_ = sdl::initAudio();
-    if (!audioInitialised_)
-        return false;
-    const auto opened = sdl::openDevice(options_.framesPerBuffer, &SdlOutput::pull, this);
+    // A driver kept up since the last quiet close is tried first: it worked, and starting one
+    // costs a round trip to the server.
+    if (audioInitialised_) {
+        if (openOnCurrentDriver())
+            return true;
+        sdl::quitAudio();
+        audioInitialised_ = false;
+    }
+    const char* userDriver = std::getenv("SDL_AUDIODRIVER");
+    DriverSituation situation;
+    situation.userChoice = userDriver != nullptr && *userDriver != '\0';
+    situation.pipewireRunning = !situation.userChoice && pipewireRunning();
+    situation.serverSeen = serverSeen_;
+    for (const std::string& name : driversToTry(situation)) {
+        if (!sdl::initAudio(name.empty() ? nullptr : name.c_str()))
+            continue;
+        audioInitialised_ = true;
+        if (openOnCurrentDriver())
+            return true;
+        sdl::quitAudio();
+        audioInitialised_ = false;
+    }
+    return false;
+}
+
+// Output thread, mutex not held, a driver up.
+bool SdlOutput::openOnCurrentDriver()
+{
+    const std::string name = sdl::currentDriver();
+    const int frames = options_.framesPerBuffer > 0 ? options_.framesPerBuffer : framesPerBufferFor(name);
+    const auto opened = sdl::openDevice(frames, &SdlOutput::pull, this);
     if (!opened)
         return false;
     device_ = opened->id;
     framesPerBuffer_.store(opened->framesPerBuffer);
+    serverSeen_ = serverSeen_ || isServerDriver(name);
+    std::lock_guard lock(mutex_);
+    driver_ = name;
     return true;
 }
 
@@ -102,6 +139,32 @@ void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock)
     state_.store(wakePending_ ? State::Starting : State::Closed);
 }
 
+// The device went away under us (the server died or hung). Its driver goes with it: SDL's
+// server drivers keep one connection for all devices, and a dead one opens nothing more.
+void SdlOutput::loseDevice(std::unique_lock<std::mutex>& lock)
+{
+    ++losses_;
+    lock.unlock();
+    sdl::closeDevice(device_);
+    device_ = 0;
+    sdl::quitAudio();
+    audioInitialised_ = false;
+    lock.lock();
+    state_.store(wakePending_ ? State::Starting : State::Closed);
+}
+
+// Output thread, Running: true once the callback has not come for the stall limit.
+bool SdlOutput::stalled(std::chrono::steady_clock::time_point now)
+{
+    const std::uint64_t frames = mixer_.framesMixed();
+    if (frames != lastFrames_) {
+        lastFrames_ = frames;
+        lastProgress_ = now;
+        return false;
+    }
+    return now - lastProgress_ >= options_.stallAfter;
+}
+
 void SdlOutput::run()
 {
     std::unique_lock lock(mutex_);
@@ -110,6 +173,11 @@ void SdlOutput::run()
         const State s = state_.load();
 
         if (wakePending_) {
+            if (s == State::Failed && now < nextAttempt_) {
+                // Too soon after a failed attempt: the sound waits for the next one.
+                changed_.wait_until(lock, nextAttempt_);
+                continue;
+            }
             wakePending_ = false;
             const bool mayStart = s == State::Starting || s == State::Closed || s == State::Paused ||
                                   (s == State::Failed && now >= nextAttempt_);
@@ -121,6 +189,8 @@ void SdlOutput::run()
                 lock.lock();
                 if (ok) {
                     state_.store(State::Running);
+                    lastFrames_ = mixer_.framesMixed();
+                    lastProgress_ = std::chrono::steady_clock::now();
                 } else {
                     state_.store(State::Failed);
                     nextAttempt_ = std::chrono::steady_clock::now() + options_.retryAfter;
@@ -139,10 +209,10 @@ void SdlOutput::run()
 
         switch (s) {
         case State::Running:
-            if (sdl::deviceLost(device_)) {
+            if (sdl::deviceLost(device_) || stalled(now)) {
                 // Closed rather than failed: the next sound opens whatever device is there now.
                 // Until then effects run out in real time instead of waiting for a callback.
-                closeDevice(lock);
+                loseDevice(lock);
                 continue;
             }
             if (idle_.load() && !mixer_.active()) {

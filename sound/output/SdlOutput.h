@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace sound {
@@ -15,15 +16,24 @@ namespace sound {
 // a moment and closed after a longer quiet, so a stopped game costs no CPU. Every SDL call that
 // can block runs on the output's own thread: wake() only sets a flag.
 //
-// Without a device (no sound card, a bad SDL_AUDIODRIVER) the game stays silent, and opening is
-// tried again at most once per retry interval, on the next sound after it.
+// The driver is chosen on that thread too (see AudioDrivers.h): PipeWire when its server runs,
+// then PulseAudio, then ALSA, unless the user has named one in SDL_AUDIODRIVER.
+//
+// Without a device (no sound card, no server, a bad SDL_AUDIODRIVER) the game stays silent.
+// Opening is tried again at the next sound, at most once per retry interval; a sound that
+// comes sooner is kept and served when the interval ends. A device that goes away while
+// playing (the server died) is closed with its driver, so the next sound starts afresh.
 class SdlOutput {
 public:
     struct Options {
-        int framesPerBuffer = 512;
+        // 0: the block size that suits the driver in use.
+        int framesPerBuffer = 0;
         std::chrono::milliseconds pauseAfter{500};
         std::chrono::milliseconds closeAfter{5000};
-        std::chrono::milliseconds retryAfter{10000};
+        std::chrono::milliseconds retryAfter{500};
+        // A running device whose callback has not come for this long is taken for lost. SDL's
+        // PipeWire driver does not notice when its server dies; it just stops calling.
+        std::chrono::milliseconds stallAfter{500};
     };
 
     enum class State { Closed, Starting, Running, Paused, Failed };
@@ -45,17 +55,24 @@ public:
     State state() const { return state_.load(); }
     int framesPerBuffer() const { return framesPerBuffer_.load(); }
     int openAttempts() const { return openAttempts_.load(); }
+    // How many times a running device was lost and closed.
+    int losses() const { return losses_.load(); }
+    // The SDL driver of the open device, or of the last one; empty before any opened.
+    std::string driver() const;
 
 private:
     static void pull(void* self, float* out, int frames);
     void run();
     bool start();
+    bool openOnCurrentDriver();
     void closeDevice(std::unique_lock<std::mutex>& lock);
+    void loseDevice(std::unique_lock<std::mutex>& lock);
+    bool stalled(std::chrono::steady_clock::time_point now);
 
     Mixer& mixer_;
     const Options options_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool quit_ = false;
     bool wakePending_ = false;
@@ -67,11 +84,16 @@ private:
     std::atomic<bool> idle_{false};
     std::atomic<int> framesPerBuffer_{0};
     std::atomic<int> openAttempts_{0};
+    std::atomic<int> losses_{0};
+    std::string driver_; // guarded by mutex_
 
     // Output-thread only.
     bool calledSdl_ = false;
     bool audioInitialised_ = false;
     std::uint32_t device_ = 0;
+    bool serverSeen_ = false;
+    std::uint64_t lastFrames_ = 0;
+    std::chrono::steady_clock::time_point lastProgress_{};
     std::int64_t quietFrames_ = 0; // audio thread
 
     std::thread thread_;
