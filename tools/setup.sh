@@ -17,6 +17,7 @@ packages=(
   at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil openbox fontconfig
   clang libclang-rt-14-dev clang-format clang-tidy ccache
   strace time python3 libxcb-shm0-dev libxcb1-dev
+  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-0 dbus
 )
 
 missing=()
