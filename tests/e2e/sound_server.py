@@ -1,0 +1,282 @@
+#!/usr/bin/python3
+"""Plays Ombura through a private sound server, as on a desktop, and listens at the server.
+
+    dbus-run-session -- python3 sound_server.py pulseaudio|pipewire path/to/ombura
+
+The server (a PulseAudio, or a PipeWire with wireplumber and its PulseAudio layer under a D-Bus
+of its own) has one null sink; its monitor is recorded with parec. The game is driven through
+real input on a private Xvfb, as in e2e.py, and must:
+  - sound at Start, add its effect at a press, and fall silent at Stop;
+  - name its stream "Ombura" with the role of a game, and on PipeWire use the native driver;
+  - play on when the server is killed (no freeze, no message box);
+  - sound again within a second of the next Start once the server is back.
+The session bus of dbus-run-session carries the accessibility tree only.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import e2e  # noqa: E402
+import sound_servers as ss  # noqa: E402
+from e2e import Failure, say, wait_for  # noqa: E402
+from xvfb import start_xvfb  # noqa: E402
+
+SOUND_FLOOR = 0.003       # RMS of a 100 ms chunk that counts as audible
+SILENCE_CEILING = 1e-4    # RMS of every chunk that counts as silence
+RETURN_LIMIT = 1.0        # seconds from Start to sound once the server is back
+
+
+class ServerGame(e2e.Game):
+    """The game with the sound server's environment instead of SDL's disk driver."""
+
+    def __init__(self, binary, display, desktop, env):
+        env = dict(env, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   DBUS_SESSION_BUS_ADDRESS=os.environ.get("DBUS_SESSION_BUS_ADDRESS", ""))
+        for name in ("WAYLAND_DISPLAY", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE"):
+            env.pop(name, None)
+        self.proc = subprocess.Popen([binary], env=env, start_new_session=True,
+                                     stdout=subprocess.DEVNULL)
+        self.tree = e2e.Tree(desktop, self.proc.pid)
+        self.screen = e2e.Screen(display)
+        self.origin = None
+
+
+def menu(game, entry):
+    """Chooses ゲーム > entry; returns the moment just before the entry was clicked."""
+    tree = game.tree
+    e2e.click_at(*e2e.centre(tree.menu_title("ゲーム")))
+    node = wait_for(lambda: e2e.entry_on_screen(tree, "ゲーム", entry), 5,
+                    f"the menu entry ゲーム > {entry} to show")
+    t = time.monotonic()
+    e2e.click_at(*e2e.centre(node))
+    wait_for(lambda: not e2e.showing(tree.popup("ゲーム")), 5, "the menu to close")
+    say(f"chose ゲーム > {entry}")
+    return t
+
+
+def levels(rec, t0, t1):
+    samples, arrivals = rec.snapshot()
+    if not arrivals:
+        return []
+    a = max(0, ss.frame_at_time(arrivals, t0))
+    b = min(len(samples) // ss.CHANNELS, ss.frame_at_time(arrivals, t1))
+    return ss.rms_chunks(samples, a, b)
+
+
+def first_sound_after(rec, t0, floor=SOUND_FLOOR):
+    """The monotonic time at which the monitor first carried sound after t0, or None."""
+    samples, arrivals = rec.snapshot()
+    if not arrivals:
+        return None
+    start = max(0, ss.frame_at_time(arrivals, t0))
+    end = len(samples) // ss.CHANNELS
+    step = ss.RATE // 100
+    for f in range(start, end - step, step):
+        if ss.rms_chunks(samples, f, f + step, step)[0] > floor:
+            for g in range(f, f + step):
+                if samples[2 * g] != 0.0 or samples[2 * g + 1] != 0.0:
+                    return ss.time_of_frame(arrivals, g)
+            return ss.time_of_frame(arrivals, f)
+    return None
+
+
+def wait_sound(rec, t0, timeout, what):
+    return wait_for(lambda: first_sound_after(rec, t0), timeout, what, 0.1)
+
+
+def check_silent(rec, seconds, what):
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    quiet = levels(rec, t0, time.monotonic())
+    if not quiet:
+        raise Failure(f"nothing recorded while checking that {what}")
+    if max(quiet) > SILENCE_CEILING:
+        raise Failure(f"{what}: chunk RMS up to {max(quiet):.5f}")
+    return quiet
+
+
+def press_when_clear(game, baseline, players):
+    e2e.wait_clear(game, baseline, players)
+    t = time.monotonic()
+    e2e.press_figure(game)
+    return t
+
+
+def check_press_effect(game, rec, baseline, players):
+    """A press over the music adds the effect: the level right after it stands well above the
+    music's own level just before it."""
+    for attempt in range(3):
+        t = press_when_clear(game, baseline, players)
+        time.sleep(1.2)
+        before = levels(rec, t - 1.0, t)
+        after = levels(rec, t, t + 0.8)
+        if before and after and max(after) > 2 * max(before) and max(after) > SOUND_FLOOR:
+            say(f"a press added its effect: peak chunk RMS {max(after):.3f} against "
+                f"{max(before):.3f} of music before it")
+            return
+        say(f"press {attempt + 1}: after {max(after or [0]):.3f}, before {max(before or [0]):.3f}")
+        time.sleep(1.0)
+    raise Failure("no press added a sound above the music")
+
+
+def check_stream_names(server, game):
+    if isinstance(server, ss.PipeWireServer):
+        nodes, clients = {}, {}
+        for obj in server.dump():
+            props = (obj.get("info") or {}).get("props") or {}
+            if obj.get("type", "").endswith(":Node"):
+                nodes[obj["id"]] = props
+            elif obj.get("type", "").endswith(":Client"):
+                clients[obj["id"]] = props
+        ours = [p for p in nodes.values() if p.get("application.name") == "Ombura"
+                and p.get("media.class") == "Stream/Output/Audio"]
+        if not ours:
+            raise Failure(f"no PipeWire output stream with application.name Ombura: "
+                          f"{[p.get('node.name') for p in nodes.values()]}")
+        node = ours[0]
+        client = clients.get(int(node.get("client.id", -1)), {})
+        # A stream made through the PulseAudio layer belongs to pipewire-pulse's own client;
+        # SDL's native driver connects the game itself.
+        if str(client.get("application.process.id")) != str(game.proc.pid):
+            raise Failure(f"the Ombura stream belongs to process "
+                          f"{client.get('application.process.id')} "
+                          f"({client.get('application.name')}), not to the game "
+                          f"({game.proc.pid}): not SDL's native PipeWire driver")
+        if node.get("node.name") != "Ombura" or node.get("media.role", "").lower() != "game":
+            raise Failure(f"stream name/role: {node.get('node.name')!r} / "
+                          f"{node.get('media.role')!r}")
+        say(f"PipeWire stream: node.name {node['node.name']!r}, media.role "
+            f"{node['media.role']!r}, client of process {game.proc.pid} "
+            f"({client.get('pipewire.protocol')})")
+    else:
+        r = server.pactl("list", "sink-inputs")
+        text = r.stdout
+        for needle in ('media.name = "Ombura"', 'application.name = "Ombura"',
+                       'media.role = "game"'):
+            if needle not in text:
+                raise Failure(f"the sink input lacks {needle}:\n{text}")
+        say("PulseAudio sink input: media.name, application.name Ombura, media.role game")
+
+
+def check_alive_without_server(game, baseline, players):
+    """The game answers as before: a press scores, and no window but the main one is up."""
+    game.check_alive()
+    before = int(game.score())
+    for _ in range(3):
+        press_when_clear(game, baseline, players)
+        try:
+            wait_for(lambda: int(game.score()) > before, 2.0, "the score to rise")
+            break
+        except Failure:
+            continue
+    else:
+        raise Failure("no press scored while the server was gone")
+    extra = [e2e.name(w) for w in game.tree.top_windows() if e2e.name(w) != "Ombura"]
+    if extra:
+        raise Failure(f"windows opened while the server was gone: {extra}")
+    say(f"without the server the game plays on: score {before} -> {game.score()}")
+
+
+def play(kind, binary):
+    server_cls = ss.PulseServer if kind == "pulseaudio" else ss.PipeWireServer
+    xvfb, display = start_xvfb()
+    server = server_cls()
+    game = rec = None
+    try:
+        os.environ["DISPLAY"] = display
+        server.start()
+        say(f"{kind} up: {server.pids()}")
+        desktop = e2e.Atspi.get_desktop(0)
+        rec = ss.MonitorRecorder(server)
+        game = ServerGame(binary, display, desktop, server.env)
+        tree = game.tree
+        wait_for(tree.app, 20, "the program on the accessibility bus")
+        wait_for(lambda: tree.main_frame() is not None and game.countdown() == "10", 20,
+                 "the main window with its countdown at 10")
+        game.origin = tree.client_origin()
+        e2e.xdotool("mousemove", 1, 1)
+        time.sleep(0.5)
+        first = game.shot()
+        baseline = {e: first.region(r) for e, r in e2e.INTRUDERS.items()}
+        players = [first.region(e2e.FIGURE)]
+        check_silent(rec, 1.0, "the sink carried sound before Start")
+
+        t = menu(game, "開始")
+        heard = wait_sound(rec, t, 10, "sound at the sink after Start")
+        say(f"Start sounded at the sink {heard - t:.2f} s after the click")
+        check_stream_names(server, game)
+        time.sleep(1.0)
+        check_press_effect(game, rec, baseline, players)
+
+        menu(game, "中止")
+        time.sleep(1.0)  # the synthesiser's release tail may fade for a second
+        check_silent(rec, 1.5, "still sounding 1 s after Stop")
+        say("Stop silenced the sink")
+
+        t = menu(game, "開始")
+        wait_sound(rec, t, 10, "sound at the sink after the second Start")
+        time.sleep(1.0)
+        rec.stop()
+        server.kill()
+        say("server killed")
+        time.sleep(1.0)
+        check_alive_without_server(game, baseline, players)
+        menu(game, "中止")
+        t = menu(game, "開始")
+        wait_for(lambda: game.score() == "0", 5, "the score to read 0 after Start without a server")
+        say(f"Start without a server answered in {time.monotonic() - t:.2f} s")
+        time.sleep(2.0)
+        game.check_alive()
+
+        ss.restart(server)
+        say(f"{kind} back: {server.pids()}")
+        rec = ss.MonitorRecorder(server)
+        time.sleep(1.0)
+        menu(game, "中止")
+        time.sleep(0.5)
+        t = menu(game, "開始")
+        heard = wait_sound(rec, t, 10, "sound at the sink after Start with the server back")
+        say(f"with the server back, Start sounded at the sink {heard - t:.2f} s after the click")
+        if heard - t > RETURN_LIMIT:
+            raise Failure(f"sound came back {heard - t:.2f} s after Start "
+                          f"(limit {RETURN_LIMIT} s)")
+        check_stream_names(server, game)
+        e2e.check_exit(game)
+        say("PASS")
+        return 0
+    except Failure as e:
+        say(f"FAIL: {e}")
+        for name in server.logs:
+            tail = server.log_text(name)[-1500:]
+            if tail.strip():
+                say(f"--- {name} log (end) ---\n{tail}")
+        return 1
+    finally:
+        if game is not None:
+            game.kill()
+        if rec is not None:
+            rec.stop()
+        server.close()
+        xvfb.kill()
+        xvfb.wait()
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in ("pulseaudio", "pipewire"):
+        sys.exit("usage: sound_server.py pulseaudio|pipewire path/to/ombura")
+    kind, binary = sys.argv[1], os.path.abspath(sys.argv[2])
+    for tool in ({"pulseaudio": "pulseaudio", "pipewire": "pipewire"}[kind], "parec", "pactl"):
+        if subprocess.run(["sh", "-c", f"command -v {tool}"], capture_output=True).returncode:
+            sys.exit(f"FAIL: {tool} is not installed")
+    tempfile.tempdir = None
+    return play(kind, binary)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
