@@ -269,6 +269,11 @@ class MonitorRecorder:
         self._lock = threading.Lock()
         self._thread = threading.Thread(target=self._read, daemon=True)
         self._thread.start()
+        # The first pieces take a moment to come; what is measured starts after them.
+        _wait(lambda: self.frames() > 0 or self.proc.poll() is not None, 20,
+              "the monitor recording to start")
+        if self.proc.poll() is not None:
+            raise RuntimeError("parec ended at once")
 
     def _read(self):
         fd = self.proc.stdout.fileno()
@@ -305,21 +310,39 @@ class MonitorRecorder:
         self._thread.join(timeout=5)
 
 
-def time_of_frame(arrivals, frame, window=None):
+def time_of_frame(arrivals, frame, window=RATE // 2):
     """The monotonic time at which `frame` reached the monitor. Each arrival (t, n) says that
     frames below n had arrived by t, so n/RATE - t is never later than the true offset between
-    the two clocks; the smallest delay over nearby arrivals is the best estimate."""
+    the two clocks; the smallest delay over nearby arrivals is the best estimate. Only nearby
+    ones count: a sink that sat idle for a while restarts its clock."""
     if not arrivals:
         raise ValueError("nothing recorded")
-    window = window or 2 * RATE
-    near = [(t, n) for t, n in arrivals if abs(n - frame) <= window] or arrivals
+    near = [(t, n) for t, n in arrivals if abs(n - frame) <= window] or arrivals[-3:]
     offset = min(t - n / RATE for t, n in near)
     return offset + frame / RATE
 
 
-def frame_at_time(arrivals, t, window=10.0):
+def arrival_of_frame(arrivals, frame):
+    """When `frame` had surely reached the recorder: the first piece that held it."""
+    for t, n in arrivals:
+        if n > frame:
+            return t
+    return None
+
+
+def frames_arrived_by(arrivals, t):
+    """How many frames had reached the recorder by `t`: all of them had sounded before it."""
+    n = 0
+    for a, m in arrivals:
+        if a > t:
+            break
+        n = m
+    return n
+
+
+def frame_at_time(arrivals, t, window=0.5):
     """The inverse of time_of_frame: the monitor frame that was reaching the sink at `t`."""
-    near = [(a, n) for a, n in arrivals if abs(a - t) <= window] or arrivals
+    near = [(a, n) for a, n in arrivals if abs(a - t) <= window] or arrivals[-3:]
     offset = min(a - n / RATE for a, n in near)
     return int((t - offset) * RATE)
 

@@ -64,25 +64,23 @@ def levels(rec, t0, t1):
     samples, arrivals = rec.snapshot()
     if not arrivals:
         return []
-    a = max(0, ss.frame_at_time(arrivals, t0))
-    b = min(len(samples) // ss.CHANNELS, ss.frame_at_time(arrivals, t1))
+    a = ss.frames_arrived_by(arrivals, t0)
+    b = ss.frames_arrived_by(arrivals, t1)
     return ss.rms_chunks(samples, a, b)
 
 
 def first_sound_after(rec, t0, floor=SOUND_FLOOR):
-    """The monotonic time at which the monitor first carried sound after t0, or None."""
+    """The monotonic time by which the monitor surely carried sound after t0 (the arrival of
+    the recorded piece that held it, so never early), or None."""
     samples, arrivals = rec.snapshot()
     if not arrivals:
         return None
-    start = max(0, ss.frame_at_time(arrivals, t0))
+    start = ss.frames_arrived_by(arrivals, t0)
     end = len(samples) // ss.CHANNELS
     step = ss.RATE // 100
     for f in range(start, end - step, step):
         if ss.rms_chunks(samples, f, f + step, step)[0] > floor:
-            for g in range(f, f + step):
-                if samples[2 * g] != 0.0 or samples[2 * g + 1] != 0.0:
-                    return ss.time_of_frame(arrivals, g)
-            return ss.time_of_frame(arrivals, f)
+            return ss.arrival_of_frame(arrivals, f + step)
     return None
 
 
@@ -237,7 +235,8 @@ def play(kind, binary):
         ss.restart(server)
         say(f"{kind} back: {server.pids()}")
         rec = ss.MonitorRecorder(server)
-        time.sleep(1.0)
+        # Nothing asks for sound meanwhile, so nothing sounds: what comes next is the Start's.
+        check_silent(rec, 1.0, "sounding with the server back before the next Start")
         menu(game, "中止")
         time.sleep(0.5)
         t = menu(game, "開始")
