@@ -62,6 +62,8 @@ int main(int argc, char** argv)
     SdlOutput::Options options;
     if (const char* frames = std::getenv("BENCH_FRAMES"))
         options.framesPerBuffer = std::atoi(frames);
+    if (const char* stall = std::getenv("BENCH_STALL_MS"))
+        options.stallAfter = std::chrono::milliseconds(std::atoi(stall));
     auto engine = std::make_unique<AudioEngine>(
         AudioEngine::Output::Device,
         music ? std::make_unique<MusicChannel>() : std::make_unique<MusicChannel>(std::nullopt), options);

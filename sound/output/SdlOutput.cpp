@@ -11,6 +11,8 @@ namespace sound {
 namespace {
 
 constexpr std::chrono::milliseconds kIdlePoll{100};
+// Polls that saw the callback move before a device counts as flowing.
+constexpr int kFlowing = 3;
 
 } // namespace
 
@@ -153,16 +155,20 @@ void SdlOutput::loseDevice(std::unique_lock<std::mutex>& lock)
     state_.store(wakePending_ ? State::Starting : State::Closed);
 }
 
-// Output thread, Running: true once the callback has not come for the stall limit.
+// Output thread, Running: true once a flowing callback has not come for the stall limit. A
+// device that has not got going yet may wait for its server much longer than a block (a null
+// sink waking from idle took two seconds for its first request), so only a flow that stops
+// counts.
 bool SdlOutput::stalled(std::chrono::steady_clock::time_point now)
 {
     const std::uint64_t frames = mixer_.framesMixed();
     if (frames != lastFrames_) {
         lastFrames_ = frames;
         lastProgress_ = now;
+        ++progressSeen_;
         return false;
     }
-    return now - lastProgress_ >= options_.stallAfter;
+    return progressSeen_ >= kFlowing && now - lastProgress_ >= options_.stallAfter;
 }
 
 void SdlOutput::run()
@@ -191,6 +197,7 @@ void SdlOutput::run()
                     state_.store(State::Running);
                     lastFrames_ = mixer_.framesMixed();
                     lastProgress_ = std::chrono::steady_clock::now();
+                    progressSeen_ = 0;
                 } else {
                     state_.store(State::Failed);
                     nextAttempt_ = std::chrono::steady_clock::now() + options_.retryAfter;

@@ -31,9 +31,9 @@ public:
         std::chrono::milliseconds pauseAfter{500};
         std::chrono::milliseconds closeAfter{5000};
         std::chrono::milliseconds retryAfter{500};
-        // A running device whose callback has not come for this long is taken for lost. SDL's
+        // A running device whose callback stops coming for this long is taken for lost. SDL's
         // PipeWire driver does not notice when its server dies; it just stops calling.
-        std::chrono::milliseconds stallAfter{500};
+        std::chrono::milliseconds stallAfter{1000};
     };
 
     enum class State { Closed, Starting, Running, Paused, Failed };
@@ -94,6 +94,7 @@ private:
     bool serverSeen_ = false;
     std::uint64_t lastFrames_ = 0;
     std::chrono::steady_clock::time_point lastProgress_{};
+    int progressSeen_ = 0;
     std::int64_t quietFrames_ = 0; // audio thread
 
     std::thread thread_;
