@@ -29,7 +29,9 @@ public:
         // 0: the block size that suits the driver in use.
         int framesPerBuffer = 0;
         std::chrono::milliseconds pauseAfter{500};
-        std::chrono::milliseconds closeAfter{5000};
+        // A paused SDL device still feeds the server silence, which keeps its stream and sink
+        // running; a quick Start after Stop is all that waiting longer would save.
+        std::chrono::milliseconds closeAfter{1000};
         std::chrono::milliseconds retryAfter{500};
         // A running device whose callback stops coming for this long is taken for lost. SDL's
         // PipeWire driver does not notice when its server dies; it just stops calling.
