@@ -18,14 +18,16 @@ struct DriverBlock {
     int frames;
 };
 
-// PipeWire runs our stream in its own graph at the quantum we ask for, and 512 frames (10.7
-// ms) played without a dropout. PulseAudio sizes its buffer to one block, and at 512 frames
-// it ran dry several times a minute on a busy machine; 768 frames (16 ms) did not, and kept
-// a press under 25 ms to the sink. ALSA and SDL's other drivers keep the size that suited
-// the dummy driver.
+// PipeWire runs our stream in its graph at the quantum the block size asks for; 512 frames
+// (10.7 ms) played without a dropout and reached the sink in about 15 ms. SDL's PulseAudio
+// driver asks the server to buffer exactly one block and writes the next only when that has
+// drained, so a block is all the slack there is: at 512 frames the stream ran dry many times a
+// minute on a busy machine. There the buffer is set on its own (kPulseBufferMs) and the block
+// kept small, so the server holds about four blocks while a press still waits for one. ALSA
+// and SDL's other drivers keep the size that suited the dummy driver.
 constexpr DriverBlock kBlocks[] = {
     {"pipewire", 512},
-    {"pulseaudio", 768},
+    {"pulseaudio", 256},
     {"alsa", 512},
 };
 constexpr int kDefaultFrames = 512;

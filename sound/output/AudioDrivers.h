@@ -29,6 +29,11 @@ bool isServerDriver(std::string_view driver);
 // loaded two-core machine while a press still reaches the speakers quickly.
 int framesPerBufferFor(std::string_view driver);
 
+// How much the PulseAudio server is asked to buffer for our stream, in milliseconds, as
+// libpulse reads it from PULSE_LATENCY_MSEC (SDL has no setting of its own for it). Set
+// before SDL starts, unless the user has set it.
+inline constexpr const char* kPulseBufferMs = "24";
+
 // Whether a PipeWire server listens where libpipewire would look for it (PIPEWIRE_REMOTE,
 // PIPEWIRE_RUNTIME_DIR, XDG_RUNTIME_DIR; "pipewire-0" by default). One non-blocking connect on
 // a local socket: it never waits for the server to answer.

@@ -1,5 +1,7 @@
 #include "SdlLibrary.h"
 
+#include "AudioDrivers.h"
+
 #include <cstdlib>
 
 namespace sound::sdl {
@@ -23,6 +25,7 @@ const Sdl* sdl()
         table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Ombura");
         table.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, "Game");
         setenv("PULSE_PROP_media.role", "game", 0);
+        setenv("PULSE_LATENCY_MSEC", kPulseBufferMs, 0);
         return &table;
     }();
     return loaded;
