@@ -9,9 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <thread>
+#include <vector>
 
 using namespace sound;
 using namespace wavtest;
@@ -195,4 +201,80 @@ TEST_F(EngineTest, OpensSdlOnlyOnceToldUnlessASoundComesFirst)
         AudioEngine::Output::Device, std::make_unique<MusicChannel>(std::nullopt, MusicChannel::Start::WhenTold));
     EXPECT_TRUE(early->sndPlaySound(spin, 19));
     EXPECT_TRUE(eventually([&] { return !early->effects().active(); }));
+}
+
+namespace {
+
+// Reads a FIFO for as long as it is told to, and holds it open without reading otherwise:
+// to SDL's disk driver writing into it, that is a device that stops taking sound, as a
+// PipeWire stream does when its server dies.
+class FifoReader {
+public:
+    explicit FifoReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK))
+    {
+        thread_ = std::thread([this] {
+            std::vector<char> buffer(1 << 16);
+            while (!quit_.load()) {
+                if (reading_.load() && ::read(fd_, buffer.data(), buffer.size()) > 0)
+                    continue;
+                std::this_thread::sleep_for(2ms);
+            }
+        });
+    }
+    ~FifoReader()
+    {
+        quit_.store(true);
+        thread_.join();
+        ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    void setReading(bool reading) { reading_.store(reading); }
+
+private:
+    int fd_;
+    std::atomic<bool> reading_{true};
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+// SDL's disk driver writing into a FIFO that the test stops reading. CTest runs every case in a
+// process of its own; the driver is put back for whatever runs after it in this one.
+TEST_F(EngineTest, ADeviceThatStopsTakingSoundIsClosedAndTheNextSoundOpensAnother)
+{
+    const std::string fifo = dir.file("device fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const char* old = std::getenv("SDL_AUDIODRIVER");
+    const std::optional<std::string> oldDriver = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", fifo.c_str(), 1);
+    struct Restore {
+        std::optional<std::string> driver;
+        ~Restore() { driver ? ::setenv("SDL_AUDIODRIVER", driver->c_str(), 1) : ::unsetenv("SDL_AUDIODRIVER"); }
+    } restore{oldDriver};
+    FifoReader reader(fifo);
+    ASSERT_TRUE(reader.ok());
+
+    SdlOutput::Options options;
+    options.pauseAfter = 60s; // the device keeps running while the test waits
+    options.stallAfter = 300ms;
+    AudioEngine engine(AudioEngine::Output::Device, std::make_unique<MusicChannel>(std::nullopt), options);
+    SdlOutput& output = *engine.output();
+    ASSERT_TRUE(engine.sndPlaySound(spin, 19));
+    ASSERT_TRUE(eventually([&] { return engine.mixer().framesMixed() >= 48000u; }, 10000ms)) << "a second of sound";
+    EXPECT_EQ(output.losses(), 0) << "a device that takes its sound is kept";
+
+    reader.setReading(false);
+    EXPECT_TRUE(eventually([&] { return output.losses() == 1; }, 5000ms)) << "stalled, taken for lost";
+    reader.setReading(true); // closing waits for SDL's thread, which waits for its write
+    EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Closed; }));
+    EXPECT_FALSE(output.rendering()) << "effects run out in real time meanwhile";
+
+    const std::uint64_t before = engine.mixer().framesMixed();
+    EXPECT_TRUE(engine.sndPlaySound(spin, 19));
+    EXPECT_TRUE(eventually([&] { return engine.mixer().framesMixed() > before + 4800u; }))
+        << "the next sound opens the device again";
+    EXPECT_EQ(output.openAttempts(), 2);
+    EXPECT_EQ(output.driver(), "disk");
 }
