@@ -18,6 +18,7 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy ccache
   strace time python3 libxcb-shm0-dev libxcb1-dev
   pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-0 dbus
+  python3-numpy
 )
 
 missing=()

@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -106,21 +107,54 @@ def press_when_clear(game, baseline, players):
     return t
 
 
-def check_press_effect(game, rec, baseline, players):
-    """A press over the music adds the effect: the level right after it stands well above the
-    music's own level just before it."""
+def effect_signature(binary):
+    """The press's spin sound as the sink should carry it: the game's own kuruiya.dat (16-bit
+    PCM), brought to 48000 Hz by linear interpolation, which is close enough to match."""
+    import numpy as np
+    with wave.open(os.path.join(os.path.dirname(binary), "kuruiya.dat"), "rb") as w:
+        if w.getsampwidth() != 2:
+            raise Failure("kuruiya.dat is not 16-bit PCM")
+        data = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.float64)
+        data = data.reshape(-1, w.getnchannels()).mean(axis=1)
+        rate = w.getframerate()
+    t = np.arange(int(len(data) * ss.RATE / rate)) * rate / ss.RATE
+    return np.interp(t, np.arange(len(data)), data)
+
+
+def effect_match(rec, signature, t0, t1):
+    """How well the spin sound stands out of the recording between t0 and t1: the largest
+    normalised cross-correlation of the recording's mono mix with the sound (1 for the sound
+    alone; music over it lowers the peak, a recording without it stays near 0)."""
+    import numpy as np
+    samples, arrivals = rec.snapshot()
+    a, b = ss.frames_arrived_by(arrivals, t0), ss.frames_arrived_by(arrivals, t1)
+    x = np.frombuffer(samples, dtype=np.float32)[2 * a:2 * b].astype(np.float64)
+    x = x.reshape(-1, 2).mean(axis=1)
+    e = signature[:min(len(signature), ss.RATE // 4)]  # its first quarter second is enough
+    if len(x) < len(e) + 1:
+        return 0.0
+    n = 1 << int(np.ceil(np.log2(len(x) + len(e))))
+    corr = np.fft.irfft(np.fft.rfft(x, n) * np.conj(np.fft.rfft(e, n)), n)[:len(x) - len(e) + 1]
+    energy = np.convolve(x * x, np.ones(len(e)), "valid")
+    ncc = corr / np.sqrt(np.maximum(energy, 1e-12) * np.dot(e, e))
+    return float(np.max(ncc))
+
+
+def check_press_effect(game, rec, baseline, players, signature):
+    """A press over the music adds the spin sound: the recording after the press matches the
+    game's own sound file, and the music before it does not."""
     for attempt in range(3):
         t = press_when_clear(game, baseline, players)
-        time.sleep(1.2)
-        before = levels(rec, t - 1.0, t)
-        after = levels(rec, t, t + 0.8)
-        if before and after and max(after) > 2 * max(before) and max(after) > SOUND_FLOOR:
-            say(f"a press added its effect: peak chunk RMS {max(after):.3f} against "
-                f"{max(before):.3f} of music before it")
+        time.sleep(1.5)
+        after = effect_match(rec, signature, t, t + 1.2)
+        before = effect_match(rec, signature, t - 1.2, t)
+        if after > 0.4 and after > 2 * before:
+            say(f"a press added its effect: the recording matches the spin sound by {after:.2f} "
+                f"after the press, {before:.2f} before it")
             return
-        say(f"press {attempt + 1}: after {max(after or [0]):.3f}, before {max(before or [0]):.3f}")
+        say(f"press {attempt + 1}: match {after:.2f} after, {before:.2f} before")
         time.sleep(1.0)
-    raise Failure("no press added a sound above the music")
+    raise Failure("no press added the spin sound over the music")
 
 
 def check_stream_names(server, game):
@@ -210,7 +244,7 @@ def play(kind, binary):
         say(f"Start sounded at the sink {heard - t:.2f} s after the click")
         check_stream_names(server, game)
         time.sleep(1.0)
-        check_press_effect(game, rec, baseline, players)
+        check_press_effect(game, rec, baseline, players, effect_signature(binary))
 
         menu(game, "中止")
         time.sleep(1.0)  # the synthesiser's release tail may fade for a second
