@@ -6,6 +6,7 @@
 // Prints `name value` lines; press_to_sample_ms is the 99th percentile over the requests.
 
 #include "AudioEngine.h"
+#include "BenchSupport.h"
 #include "MixerClock.h"
 #include "SdlBackend.h"
 
@@ -29,12 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void put(std::ofstream& out, std::uint32_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // A short falling whirr at 22050 Hz, 16-bit mono: the shape and rate of a typical effect file,
 // so the request also pays for the cache lookup it would pay in the game.
 std::string writeSpinSound(const std::filesystem::path& dir, double seconds)
@@ -42,32 +37,12 @@ std::string writeSpinSound(const std::filesystem::path& dir, double seconds)
     const int rate = 22050;
     const auto frames = static_cast<std::uint32_t>(seconds * rate);
     const auto path = (dir / "kuruiya bench.dat").string();
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    put(out, 36 + frames * 2, 4);
-    out.write("WAVEfmt ", 8);
-    put(out, 16, 4);
-    put(out, 1, 2);
-    put(out, 1, 2);
-    put(out, rate, 4);
-    put(out, rate * 2, 4);
-    put(out, 2, 2);
-    put(out, 16, 2);
-    out.write("data", 4);
-    put(out, frames * 2, 4);
-    for (std::uint32_t i = 0; i < frames; ++i) {
+    bench::writeWav16(path, rate, 1, frames, [](std::uint32_t i) {
         const double t = static_cast<double>(i) / rate;
         const double v = 0.5 * std::exp(-t * 8) * std::sin(2 * std::numbers::pi * (900 - 600 * t) * t);
-        put(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767))), 2);
-    }
+        return static_cast<std::int16_t>(std::lround(v * 32767));
+    });
     return path;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
 }
 
 double cpuSeconds()
@@ -156,11 +131,11 @@ int main(int argc, char** argv)
     }
 
     std::printf("audio_frames_per_buffer %d\n", engine.output()->framesPerBuffer());
-    std::printf("press_to_sample_p50_ms %.2f\n", percentile(sampleMs, 50));
-    std::printf("press_to_sample_max_ms %.2f\n", percentile(sampleMs, 100));
-    std::printf("press_to_sample_wall_p99_ms %.2f\n", percentile(wallMs, 99));
+    std::printf("press_to_sample_p50_ms %.2f\n", bench::percentile(sampleMs, 50));
+    std::printf("press_to_sample_max_ms %.2f\n", bench::percentile(sampleMs, 100));
+    std::printf("press_to_sample_wall_p99_ms %.2f\n", bench::percentile(wallMs, 99));
     std::printf("press_to_sample_refused %d\n", refused);
-    std::printf("press_to_sample_ms %.2f\n", percentile(sampleMs, 99));
+    std::printf("press_to_sample_ms %.2f\n", bench::percentile(sampleMs, 99));
 
     // Idle: once nothing has sounded for the close delay the device is gone and the process
     // should use no CPU at all for audio.

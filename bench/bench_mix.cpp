@@ -15,15 +15,14 @@
 //                      play-sound call takes to return, over fresh caches
 
 #include "AudioEngine.h"
+#include "BenchSupport.h"
 #include "MixMeasure.h"
 #include "Multimedia32.h"
-#include "RateConverter.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,49 +35,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
-}
-
-void put(std::ofstream& out, std::uint32_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // Three minutes of 44.1 kHz 16-bit stereo: a song someone dropped in as kuruiya.dat.
 std::string writeSong(const std::filesystem::path& dir)
 {
     const std::uint32_t rate = 44100;
-    const std::uint32_t frames = rate * 180;
     const auto path = (dir / "kuruiya.dat").string();
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    put(out, 36 + frames * 4, 4);
-    out.write("WAVEfmt ", 8);
-    put(out, 16, 4);
-    put(out, 1, 2);
-    put(out, 2, 2);
-    put(out, rate, 4);
-    put(out, rate * 4, 4);
-    put(out, 4, 2);
-    put(out, 16, 2);
-    out.write("data", 4);
-    put(out, frames * 4, 4);
-    std::vector<char> block(static_cast<std::size_t>(rate) * 4);
-    for (std::uint32_t second = 0; second < 180; ++second) {
-        for (std::uint32_t i = 0; i < rate; ++i) {
-            const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 220 * i / rate));
-            for (int c = 0; c < 2; ++c) {
-                block[i * 4 + static_cast<std::uint32_t>(c) * 2] = static_cast<char>(v & 0xFF);
-                block[i * 4 + static_cast<std::uint32_t>(c) * 2 + 1] = static_cast<char>((v >> 8) & 0xFF);
-            }
-        }
-        out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    }
+    bench::writeWav16(path, rate, 2, rate * 180, [](std::uint32_t i) {
+        return static_cast<std::int16_t>(8000 * std::sin(2 * std::numbers::pi * 220 * (i % rate) / rate));
+    });
     return path;
 }
 
@@ -167,19 +131,9 @@ int main(int argc, char** argv)
     std::printf("music_cuts_measured %d\n", silencedCuts);
     std::printf("music_cut_step_dbfs %.1f\n", mixmeasure::dbfs(worst));
 
-    // The converter's impulse response at the source's Nyquist frequency.
-    std::vector<float> impulse(22050 * 2, 0.0f);
-    impulse[11025 * 2] = impulse[11025 * 2 + 1] = 1.0f;
-    const auto response = resampleStereo(impulse, 22050);
-    const auto at = [&](double hz) {
-        std::complex<double> sum = 0;
-        for (std::size_t i = 0; i < response->size() / 2; ++i)
-            sum += static_cast<double>((*response)[i * 2]) *
-                   std::polar(1.0, -2 * std::numbers::pi * hz * static_cast<double>(i) / kOutputRate);
-        return std::abs(sum);
-    };
-    std::printf("resampler_passband_10khz_db %.2f\n", 20 * std::log10(at(10000) / at(0)));
-    std::printf("resampler_stopband_db %.1f\n", -20 * std::log10(at(11025) / at(0)));
+    // The converter's response at the source's Nyquist frequency, where an image would sit.
+    std::printf("resampler_passband_10khz_db %.2f\n", mixmeasure::converterGainDb(10000).value_or(0));
+    std::printf("resampler_stopband_db %.1f\n", -mixmeasure::converterGainDb(11025).value_or(0));
 
     // The first request of a large file, each time against a fresh cache.
     const auto dir = std::filesystem::temp_directory_path() / ("ombura-bench-mix-" + std::to_string(getpid()));
@@ -198,7 +152,7 @@ int main(int argc, char** argv)
         engine.effects().settle(std::chrono::seconds(120));
     }
     std::filesystem::remove_all(dir);
-    std::printf("effect_request_max_ms %.3f\n", percentile(requestMs, 100));
-    std::printf("effect_request_p99_ms %.3f\n", percentile(requestMs, 99));
+    std::printf("effect_request_max_ms %.3f\n", bench::percentile(requestMs, 100));
+    std::printf("effect_request_p99_ms %.3f\n", bench::percentile(requestMs, 99));
     return 0;
 }

@@ -2,11 +2,14 @@
 
 #include "AudioEngine.h"
 #include "Multimedia32.h"
+#include "RateConverter.h"
 
 #include <ebur128.h>
 
 #include <cmath>
+#include <complex>
 #include <memory>
+#include <numbers>
 
 namespace mixmeasure {
 
@@ -100,6 +103,23 @@ std::vector<float> renderEffect(const std::string& path)
     while (engine.effects().active())
         renderInto(engine, out, kBlock);
     return out;
+}
+
+std::optional<double> converterGainDb(double hz)
+{
+    std::vector<float> impulse(22050 * 2, 0.0f);
+    impulse[11025 * 2] = impulse[11025 * 2 + 1] = 1.0f;
+    const auto response = sound::resampleStereo(impulse, 22050);
+    if (!response)
+        return std::nullopt;
+    const auto gain = [&](double f) {
+        std::complex<double> sum = 0;
+        for (std::size_t i = 0; i < response->size() / 2; ++i)
+            sum += static_cast<double>((*response)[i * 2]) *
+                   std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(i) / sound::kOutputRate);
+        return std::abs(sum);
+    };
+    return 20 * std::log10(gain(hz) / gain(0));
 }
 
 } // namespace mixmeasure

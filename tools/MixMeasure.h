@@ -35,4 +35,8 @@ std::optional<std::vector<float>> renderGame(const std::string& midiPath, const 
 
 double dbfs(double amplitude);
 
+// The effect converter's gain at `hz` relative to its gain at 0 Hz, in dB, taken from its
+// impulse response when it turns 22050 Hz into the output rate. Nothing when no converter loads.
+std::optional<double> converterGainDb(double hz);
+
 } // namespace mixmeasure
