@@ -2,6 +2,7 @@
 
 #include "FormView.h"
 #include "FrameExtents.h"
+#include "OwnedWindows.h"
 #include "QtString.h"
 #include "TaskbarHint.h"
 
@@ -34,6 +35,9 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         // The dialog has no icon of its own. A null icon here makes the toolkit take the
         // program's back off the native window, so the frame is asked for none at all.
         setWindowIcon(QIcon());
+        // Some frames offer a minimise button whatever the dialog asks for; minimised and off
+        // the taskbar it could not be found again while the main window waits for its OK.
+        keepReachable(*this);
         focusFirstButton();
     } else {
         resize(view_->sizeHint().width(),
@@ -146,30 +150,34 @@ void FormWindow::focusFirstButton()
 
 void FormWindow::changeEvent(QEvent* event)
 {
-    // Some window managers offer a minimise button whatever the dialog asks for; minimised and
-    // off the taskbar it could not be found again while the main window waits for its OK.
-    if (event->type() == QEvent::WindowStateChange && form_.layout().frame == FrameStyle::FixedToolWindow &&
-        isMinimized())
-        QTimer::singleShot(0, this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
-    // A disabled window takes no keyboard input either: if a click activates it anyway, the
-    // activation goes back to the window that is waiting for the player, so Enter reaches its OK.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !form_.enabled())
+    // A window that waits for another takes no keyboard input: if a click activates it anyway,
+    // the activation goes on to the window that is waiting for the player, so Enter reaches its OK.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && waitingWindow())
         QTimer::singleShot(0, this, [this] { handActivationOn(); });
     QMainWindow::changeEvent(event);
 }
 
-void FormWindow::handActivationOn()
+QWidget* FormWindow::waitingWindow() const
 {
-    if (form_.enabled() || !isActiveWindow())
-        return;
+    // A modal box (the game over) comes first: while it is up, nothing else takes input.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal != this ? modal : nullptr;
+    if (form_.enabled())
+        return nullptr;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* other = qobject_cast<FormWindow*>(w);
-        if (other && other != this && other->isVisible() && other->form_.enabled()) {
-            other->activateWindow();
-            other->raise();
-            return;
-        }
+        if (other && other != this && other->isVisible() && other->form_.enabled())
+            return other;
     }
+    return nullptr;
+}
+
+void FormWindow::handActivationOn()
+{
+    if (!isActiveWindow())
+        return;
+    if (QWidget* waiting = waitingWindow())
+        bringForward(*waiting);
 }
 
 void FormWindow::closeEvent(QCloseEvent* event)

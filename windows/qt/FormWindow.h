@@ -31,6 +31,7 @@ public:
 
 protected:
     void handActivationOn();
+    QWidget* waitingWindow() const;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

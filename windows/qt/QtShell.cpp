@@ -2,6 +2,7 @@
 
 #include "FormWindow.h"
 #include "Look.h"
+#include "OwnedWindows.h"
 #include "QtString.h"
 
 #include <QCoreApplication>
@@ -34,6 +35,9 @@ QtShell::~QtShell()
 void QtShell::registerWindow(Form& form, FormWindow* window)
 {
     windows_[&form] = window;
+    // The first window the program makes itself is its main window, the owner of the others.
+    if (!owner_)
+        owner_ = window;
 }
 
 FormWindow* QtShell::windowOf(const Form& form) const
@@ -46,8 +50,9 @@ void QtShell::showForm(Form& form)
 {
     FormWindow* window = windowOf(form);
     if (!window) {
-        // No owner: the dialog is a top-level window of its own.
+        // A top-level window of its own, kept over the main window by the desktop.
         window = new FormWindow(form);
+        setOwner(*window, owner_);
         windows_[&form] = window;
     }
     window->showCentred();
@@ -82,7 +87,11 @@ void QtShell::messageBox(const std::string& prompt, const std::string& title)
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
                       grid->columnCount());
     }
-    box.exec();
+    setOwner(box, owner_);
+    // Qt's own Wayland title bar needs more room than a window manager's frame.
+    makeRoomForTitle(box, owner_);
+    keepReachable(box);
+    runModal(box);
 }
 
 std::string QtShell::programDirectory() const

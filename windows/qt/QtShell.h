@@ -32,6 +32,7 @@ public:
 private:
     std::map<const Form*, FormWindow*> windows_;
     std::unique_ptr<QObject> ended_; // swallows every event once the program has ended
+    FormWindow* owner_ = nullptr;
 };
 
 } // namespace windows::qt

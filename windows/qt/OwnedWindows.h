@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace windows::qt {
+
+// The information dialog and the game-over box belong to the main window: the desktop keeps them
+// over it (WM_TRANSIENT_FOR on X11, xdg_toplevel.set_parent on Wayland). They are not made child
+// widgets, because a disabled main window would disable its child widgets too, OK included.
+// Call before the window is first shown.
+void setOwner(QWidget& window, QWidget* owner);
+
+// Gives a waiting window the keyboard and puts it in front. Where the desktop ignores the request
+// (a Wayland compositor without xdg-activation, or a window it minimised without telling us), the
+// window is mapped afresh, which every compositor puts in front with the keyboard.
+void bringForward(QWidget& window);
+
+// A waiting window must never get lost. Where nothing can restore a minimised window (Wayland has
+// no request for it), minimising it maps it again at once. Elsewhere it is restored.
+void keepReachable(QWidget& window);
+
+// Runs a modal dialog until the player answers it. Unlike QDialog::exec(), mapping the dialog
+// afresh (see above) does not end the wait.
+void runModal(QDialog& dialog);
+
+// The client width that lets Qt's own Wayland title bar (drawn beside `owner`'s frame) show
+// `title` in full; 0 where Qt draws no frame of its own, as under X11 or a compositor that
+// decorates windows itself.
+int clientWidthForTitle(const QWidget* owner, const QString& title);
+
+// Widens a dialog whose layout is a grid (a QMessageBox) to clientWidthForTitle().
+void makeRoomForTitle(QDialog& dialog, const QWidget* owner);
+
+bool onWayland();
+
+} // namespace windows::qt
