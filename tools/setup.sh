@@ -12,6 +12,7 @@ packages=(
   fonts-ipafont-gothic fonts-kouzan-mouhitsu
   fluid-soundfont-gm timgm6mb-soundfont fluidsynth
   xvfb xauth xdotool x11-utils imagemagick
+  weston qt6-wayland
   desktop-file-utils appstream
   lintian dpkg-dev file
   at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil openbox fontconfig

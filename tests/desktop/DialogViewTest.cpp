@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -664,4 +665,54 @@ TEST(StockAccessibility, CaptionsWithMnemonicsReadAsQtReadsThem)
     const QStringList qts = read(false);
     const QStringList ours = read(true);
     EXPECT_EQ(ours.join('\n').toStdString(), qts.join('\n').toStdString());
+}
+
+TEST_F(DialogViewTest, DialogAndBoxBelongToTheMainWindowAndStayWithinReach)
+{
+    // Both name the main window as their parent, so that the desktop keeps them over it, and a
+    // minimised one comes back by itself: with the main window disabled, nothing else could
+    // bring it back.
+    window.action("mnuStart")->trigger();
+    openDialog();
+    ASSERT_NE(dialog(), nullptr);
+    ASSERT_NE(dialog()->windowHandle(), nullptr);
+    EXPECT_EQ(dialog()->windowHandle()->transientParent(), window.windowHandle());
+    EXPECT_TRUE(dialog()->isEnabled()) << "a disabled main window must not disable its dialog";
+    dialog()->windowHandle()->setWindowState(Qt::WindowMinimized);
+    flush();
+    EXPECT_FALSE(dialog()->isMinimized());
+    EXPECT_TRUE(dialog()->isVisible());
+    ok()->click();
+
+    struct {
+        QWindow* parent = nullptr;
+        bool waitedThroughRemap = false;
+        bool cameBack = false;
+        int ticks = 0;
+    } seen;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (++seen.ticks == 1) {
+            seen.parent = box->windowHandle()->transientParent();
+            // Mapping the box afresh, as it is on Wayland, must not end the wait.
+            box->hide();
+            box->show();
+            box->windowHandle()->setWindowState(Qt::WindowMinimized);
+            return;
+        }
+        seen.waitedThroughRemap = true;
+        seen.cameBack = !box->isMinimized() && box->isVisible();
+        box->accept();
+    });
+    closer.start();
+    clock.advance(11'000);
+    closer.stop();
+    EXPECT_EQ(seen.parent, window.windowHandle());
+    EXPECT_TRUE(seen.waitedThroughRemap);
+    EXPECT_TRUE(seen.cameBack);
+    EXPECT_FALSE(form1.form().timer("Timer3").enabled()) << "the game over ends once the box is answered";
 }

@@ -28,12 +28,20 @@ constexpr int kQtTitleButtonsRoom = 3 * 18 + 2 * 5 + 8 + 5;
 // Rounding in the centring, and the anti-aliased edge of the last glyph.
 constexpr int kQtTitleSlack = 4;
 
+void unminimise(QWidget& window)
+{
+    // Qt's own title bar minimises the native window behind the widget's back: both forget it.
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    if (QWindow* handle = window.windowHandle())
+        handle->setWindowStates(handle->windowStates() & ~Qt::WindowMinimized);
+}
+
 void mapAfresh(QWidget& window)
 {
     // A new surface is a new toplevel for the compositor: in front, with the keyboard, and not
     // minimised whatever became of the old one. The window's Qt state (its focus widget, a modal
     // wait in runModal) carries over.
-    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    unminimise(window);
     window.hide();
     window.show();
 }
@@ -84,7 +92,7 @@ void keepReachable(QWidget& window)
             if (onWayland())
                 mapAfresh(window);
             else
-                window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+                unminimise(window);
         });
     });
 }
