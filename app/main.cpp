@@ -3,9 +3,12 @@
 #include "Form1.h"
 #include "FormView.h"
 #include "FormWindow.h"
+#include "Layouts.h"
 #include "Look.h"
 #include "Multimedia32.h"
 #include "OmburaVersion.h"
+#include "PictureDecoder.h"
+#include "PictureTable.h"
 #include "QtShell.h"
 #include "QtTimerHost.h"
 #include "SoundSystem.h"
@@ -15,9 +18,29 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+namespace {
+
+// What the first frame shows, then the window icon's sizes, which are needed only once the
+// window is about to be shown.
+std::vector<QString> firstPictures()
+{
+    std::vector<QString> resources;
+    for (std::string_view r : assets::picturesShownAtStart(windows::form1Layout()))
+        resources.push_back(QString::fromUtf8(r.data(), static_cast<qsizetype>(r.size())));
+    for (const QString& file : windows::qt::programIconFiles())
+        resources.push_back(file);
+    return resources;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    // Decoding starts before anything else, on a thread of its own, while Qt connects to the
+    // display and loads its fonts.
+    windows::qt::PictureDecoder pictures(firstPictures());
     // The game takes no command line; Qt gets an empty one so nothing can change its behaviour.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
@@ -28,9 +51,11 @@ int main(int argc, char** argv)
     // Ties the windows to the installed menu entry (its icon and name on Wayland). No display
     // name is set: Qt would append it to every title, the dialog's and the message box's too.
     QGuiApplication::setDesktopFileName(OMBURA_APP_ID);
-    QApplication::setWindowIcon(windows::qt::programIcon());
     windows::qt::installFontSubstitutes();
     windows::qt::installLook();
+    // One face for the menus, the message box and the labels: the menus' Japanese then needs no
+    // search for a fallback font, and the program loads one font where it loaded three.
+    QApplication::setFont(windows::qt::fontFor(windows::Font{}));
 
     auto sound = app::makeSoundSystem();
     sound::Multimedia32 multimedia(*sound);
@@ -39,8 +64,11 @@ int main(int argc, char** argv)
 
     game::Form1 form1(timers, multimedia, shell);
     windows::qt::FormWindow window(form1.form());
+    window.view()->setPictureSource([&pictures](const QString& resource) { return pictures.take(resource); });
     shell.registerWindow(form1.form(), &window);
     form1.Form_Load();
+    QApplication::setWindowIcon(
+        windows::qt::programIcon([&pictures](const QString& file) { return pictures.take(file); }));
     window.showCentred();
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.

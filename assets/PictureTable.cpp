@@ -2,6 +2,7 @@
 
 #include "Form.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -75,6 +76,23 @@ const PictureInfo* findPicture(std::string_view name)
         if (p.name == name)
             return &p;
     return nullptr;
+}
+
+std::vector<std::string_view> picturesShownAtStart(const windows::FormLayout& layout)
+{
+    std::vector<std::string_view> shown;
+    for (auto e = layout.elements.rbegin(); e != layout.elements.rend(); ++e) {
+        if (!e->visible)
+            continue;
+        for (const PictureBinding& b : kBindings) {
+            if (b.form != layout.name || b.element != e->name)
+                continue;
+            const std::string_view resource = findPicture(b.picture)->resource;
+            if (std::find(shown.begin(), shown.end(), resource) == shown.end())
+                shown.push_back(resource);
+        }
+    }
+    return shown;
 }
 
 void applyPictures(windows::Form& form)

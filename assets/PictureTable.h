@@ -2,10 +2,12 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace windows {
 class Form;
-}
+struct FormLayout;
+} // namespace windows
 
 namespace assets {
 
@@ -27,6 +29,10 @@ struct PictureBinding {
 std::span<const PictureInfo> pictures();
 std::span<const PictureBinding> bindings();
 const PictureInfo* findPicture(std::string_view name);
+
+// The resources of the pictures a freshly created form shows (its visible elements' pictures),
+// back to front and each once: what its first frame needs.
+std::vector<std::string_view> picturesShownAtStart(const windows::FormLayout& layout);
 
 // Gives every element of a freshly created form the picture it starts with.
 void applyPictures(windows::Form& form);

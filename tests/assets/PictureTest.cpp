@@ -17,6 +17,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -210,3 +212,18 @@ TEST(PictureBindings, ApplyingToAnUnknownFormChangesNothing)
 }
 
 } // namespace
+
+TEST(PictureBindings, FirstFrameNeedsTheVisibleElementsPicturesBackToFront)
+{
+    // These are decoded ahead of the first frame; a hidden store's picture there would only
+    // make the first frame wait longer.
+    const struct {
+        const windows::FormLayout& layout;
+        std::vector<std::string_view> expected;
+    } cases[] = {
+        {windows::form1Layout(), {":/pictures/room.bmp", ":/pictures/player_rest.xpm", ":/pictures/girl_rest.xpm"}},
+        {windows::form2Layout(), {":/pictures/icon.xpm"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(assets::picturesShownAtStart(c.layout), c.expected) << c.layout.name;
+}

@@ -98,7 +98,7 @@ const QPixmap& FormView::pixmap(const std::string& resource)
     const QString key = qstr(resource);
     auto it = pixmaps_.find(key);
     if (it == pixmaps_.end())
-        it = pixmaps_.insert(key, QPixmap(key));
+        it = pixmaps_.insert(key, source_ ? QPixmap::fromImage(source_(key)) : QPixmap(key));
     return *it;
 }
 

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     QPushButton* button(const std::string& name) const;
     // What a screen reader meets, worked out once per model change rather than per query.
     const std::vector<ReadingItem>& readingOrder() const { return readingOrder_; }
+    // Where the view gets a picture the first time it needs it; by default it decodes it itself.
+    void setPictureSource(std::function<QImage(const QString& resource)> source) { source_ = std::move(source); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,6 +46,7 @@ private:
 
     Form& form_;
     QHash<QString, QPixmap> pixmaps_;
+    std::function<QImage(const QString&)> source_;
     std::map<std::string, QPushButton*> buttons_;
     std::vector<ReadingItem> readingOrder_;
     Announcer announcer_;

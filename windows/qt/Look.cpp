@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPalette>
+#include <QPixmap>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QStyleOptionMenuItem>
@@ -67,20 +68,32 @@ void installLook()
     QApplication::setPalette(palette);
 }
 
-QIcon programIcon()
+QStringList programIconFiles()
 {
     // Every hicolor size that is installed for the desktop also goes into the program's
     // resources; the icon takes whichever of them are there.
-    QIcon icon;
+    QStringList files;
     static const QRegularExpression size(QStringLiteral("^(\\d+)x\\1$"));
     QDirIterator it(QStringLiteral(":/icons/hicolor"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
         if (size.match(it.fileName()).hasMatch())
-            icon.addFile(it.filePath() + QStringLiteral("/apps/ombura.png"));
+            files << it.filePath() + QStringLiteral("/apps/ombura.png");
     }
-    if (icon.isNull())
-        icon.addFile(QStringLiteral(":/pictures/icon.xpm"));
+    if (files.isEmpty())
+        files << QStringLiteral(":/pictures/icon.xpm");
+    return files;
+}
+
+QIcon programIcon(const std::function<QImage(const QString&)>& decode)
+{
+    QIcon icon;
+    for (const QString& file : programIconFiles()) {
+        if (decode)
+            icon.addPixmap(QPixmap::fromImage(decode(file)));
+        else
+            icon.addFile(file);
+    }
     return icon;
 }
 

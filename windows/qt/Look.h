@@ -2,7 +2,11 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QImage>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace windows {
 enum class SystemColor;
@@ -22,7 +26,10 @@ QColor systemColor(windows::SystemColor color);
 void installLook();
 
 // The program icon at every size the project ships, so no frame or taskbar has to scale one.
-QIcon programIcon();
+// `decode` reads one of programIconFiles(); by default the icon reads them itself.
+QIcon programIcon(const std::function<QImage(const QString&)>& decode = {});
+// The resources that programIcon() is made of.
+QStringList programIconFiles();
 
 // How wide a window must be for a window manager to show `title` whole in its frame: the title
 // in the desktop's title font, with room for the frame's icon and buttons beside it.
