@@ -4,12 +4,13 @@ import select
 import subprocess
 
 
-def start_xvfb(size="1280x800x24", timeout=20.0):
+def start_xvfb(size="1280x800x24", timeout=20.0, args=()):
     """Starts Xvfb on a display number of its own choosing; returns (process, ":N") once it
-    accepts connections. Xvfb itself steps over numbers in use and clears stale locks."""
+    accepts connections. Xvfb itself steps over numbers in use and clears stale locks. `args` go
+    to Xvfb as they are (an -auth file, say)."""
     read_end, write_end = os.pipe()
     try:
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", size],
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", size, *args],
                                 pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         write_end = -1

@@ -14,6 +14,7 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -163,6 +164,18 @@ class ProtocolLog:
 
 # --- servers ------------------------------------------------------------------------------------
 
+def private_cookie(path):
+    """Writes an X authority file whose one cookie is good for any display, so that only this
+    test's clients reach its Xvfb: a display number freed by another test's server is soon taken
+    again, and that test's late xdotool calls must not move this test's pointer."""
+    def counted(data):
+        return struct.pack(">H", len(data)) + data
+    with open(path, "wb") as f:
+        f.write(struct.pack(">H", 0xFFFF) + counted(b"") + counted(b"") + counted(b"MIT-MAGIC-COOKIE-1")
+                + counted(os.urandom(16)))
+    os.chmod(path, 0o600)
+
+
 def start_weston(display, tmp):
     runtime = os.path.join(tmp, "runtime")
     os.mkdir(runtime, 0o700)
@@ -193,6 +206,22 @@ def start_weston(display, tmp):
             corners = [(2, 2), (OUTPUT[0] - 3, 2), (2, OUTPUT[1] - 3), (OUTPUT[0] - 3, OUTPUT[1] - 3)]
             wait_for(lambda: any(screen.grab(x, y, 1, 1).data[:3] == bytes(reversed(BACKGROUND))
                                  for x, y in corners), 30, "weston's desktop")
+            # weston learns where the pointer is only when it moves: until then it puts new
+            # windows anywhere, even half off the output, and gives them no pointer events.
+            centre = (OUTPUT[0] // 2, OUTPUT[1] // 2)
+
+            def pointer_taken():
+                subprocess.run(["xdotool", "mousemove", str(centre[0] - 40), str(centre[1] - 40)],
+                               env=dict(os.environ, DISPLAY=display), check=True)
+                subprocess.run(["xdotool", "mousemove", *map(str, centre)],
+                               env=dict(os.environ, DISPLAY=display), check=True)
+                time.sleep(0.1)
+                # weston draws its cursor where it believes the pointer is.
+                shot = screen.grab(centre[0], centre[1], 6, 6)
+                return any(shot.data[i:i + 3] != bytes(reversed(BACKGROUND))
+                           for i in range(0, len(shot.data), 4))
+
+            wait_for(pointer_taken, 5, "weston to take the pointer", 0.2)
         finally:
             screen.close()
     except BaseException:
@@ -510,7 +539,7 @@ def open_window(game, desk, title, opener):
 
 def play(game, desk, menus):
     tree, log = game.tree, game.log
-    game.main = wait_for(lambda: log.window("Ombura"), 20, "the main window's toplevel")
+    game.main = wait_for(lambda: log.window("Ombura"), 40, "the main window's toplevel")
     wait_for(tree.app, 20, "the program on the accessibility bus")
     wait_for(lambda: tree.main_frame() is not None and tree.label("Label7") == "10", 20,
              "the main window with its countdown at 10")
@@ -628,14 +657,21 @@ def main():
     os.mkdir(os.path.join(tmp, "home"))
     xvfb = weston = game = desk = display = None
     try:
-        xvfb, display = start_xvfb(f"{OUTPUT[0]}x{OUTPUT[1]}x24")
-        try:
-            weston, runtime, socket = start_weston(display, tmp)
-        except Failure as e:
-            # weston's desktop helper now and then never draws on a busy machine: once more.
-            say(f"{e}; starting weston again")
-            shutil.rmtree(os.path.join(tmp, "runtime"), ignore_errors=True)
-            weston, runtime, socket = start_weston(display, tmp)
+        cookie = os.path.join(tmp, "Xauthority")
+        private_cookie(cookie)
+        os.environ["XAUTHORITY"] = cookie
+        xvfb, display = start_xvfb(f"{OUTPUT[0]}x{OUTPUT[1]}x24", args=("-auth", cookie))
+        # Now and then weston's X11 back end never follows the pointer, or its desktop helper
+        # never draws; a weston started afresh does.
+        for attempt in range(1, 5):
+            try:
+                weston, runtime, socket = start_weston(display, tmp)
+                break
+            except Failure as e:
+                if attempt == 4:
+                    raise
+                say(f"{e}; starting weston again")
+                shutil.rmtree(os.path.join(tmp, "runtime"), ignore_errors=True)
         say(f"weston on {socket} inside Xvfb {display}")
         os.environ["DISPLAY"] = display
         desktop = Atspi.get_desktop(0)
