@@ -356,7 +356,8 @@ def title_ink(desk, shot, origin, size):
     def ink(x):
         for y in range(y0 + 6, y0 + TITLE_BAR - 5):
             p = desk.pixel(shot, x, y)
-            if max(abs(a - b) for a, b in zip(p, background)) > 30:
+            # Low enough for the grey of an inactive window's title on the grey bar.
+            if max(abs(a - b) for a, b in zip(p, background)) > 15:
                 return True
         return False
 
