@@ -22,8 +22,7 @@
 
 namespace {
 
-// What the first frame shows, then the window icon's sizes, which are needed only once the
-// window is about to be shown.
+// What the first frame shows, then the window icon's sizes, which are needed only after it.
 std::vector<QString> firstPictures()
 {
     std::vector<QString> resources;
@@ -67,9 +66,16 @@ int main(int argc, char** argv)
     window.view()->setPictureSource([&pictures](const QString& resource) { return pictures.take(resource); });
     shell.registerWindow(form1.form(), &window);
     form1.Form_Load();
-    QApplication::setWindowIcon(
-        windows::qt::programIcon([&pictures](const QString& file) { return pictures.take(file); }));
     window.showCentred();
+    // The icon at every size makes a large property for the X server (a third of a megabyte) and
+    // eight pictures to decode: the frame and the taskbar can have it a moment after the window.
+    app::afterFirstFrame(
+        window.view(),
+        [&pictures] {
+            QApplication::setWindowIcon(
+                windows::qt::programIcon([&pictures](const QString& file) { return pictures.take(file); }));
+        },
+        std::chrono::seconds(2));
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
     app::afterFirstFrame(
