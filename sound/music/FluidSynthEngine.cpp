@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <utility>
 
 namespace sound {
 
@@ -14,7 +15,18 @@ namespace {
 
 constexpr int kChannels = 16;
 constexpr int kDrumBank = 128;
+constexpr int kDrumChannel = 9;
 constexpr int kScratchFrames = 512;
+
+// What FluidSynth's system reset leaves in the controllers that "reset all controllers" (121)
+// keeps: bank, volume, balance, pan, sound and effect controllers; fine and coarse tuning
+// centred through their registered parameters, which are then deselected. Checked against
+// fluid_synth_system_reset controller by controller.
+constexpr std::array<std::pair<int, int>, 33> kPowerOnControls{{
+    {0, 0},   {32, 0},  {7, 100}, {39, 0},  {8, 64},  {40, 0},  {10, 64}, {42, 0}, {70, 64},   {71, 64},   {72, 64},
+    {73, 64}, {74, 64}, {75, 64}, {76, 64}, {77, 64}, {78, 64}, {79, 64}, {91, 0}, {92, 0},    {93, 0},    {94, 0},
+    {95, 0},  {101, 0}, {100, 1}, {6, 64},  {38, 0},  {100, 2}, {6, 64},  {38, 0}, {101, 127}, {100, 127}, {6, 0},
+}};
 
 // Every FluidSynth function the engine calls. The header gives their types; the library itself
 // is opened only when the first synthesiser is made.
@@ -36,12 +48,14 @@ constexpr int kScratchFrames = 512;
     X(fluid_synth_key_pressure)                                                                                        \
     X(fluid_synth_cc)                                                                                                  \
     X(fluid_synth_program_change)                                                                                      \
+    X(fluid_synth_program_select)                                                                                      \
+    X(fluid_synth_unset_program)                                                                                       \
+    X(fluid_synth_pitch_wheel_sens)                                                                                    \
     X(fluid_synth_channel_pressure)                                                                                    \
     X(fluid_synth_pitch_bend)                                                                                          \
     X(fluid_synth_sysex)                                                                                               \
     X(fluid_synth_all_sounds_off)                                                                                      \
     X(fluid_synth_all_notes_off)                                                                                       \
-    X(fluid_synth_system_reset)                                                                                        \
     X(fluid_synth_get_active_voice_count)                                                                              \
     X(fluid_synth_get_internal_bufsize)                                                                                \
     X(fluid_synth_write_float)
@@ -96,18 +110,17 @@ public:
             fl.delete_fluid_settings(settings);
             return nullptr;
         }
-        const int font = fl.fluid_synth_sfload(synth, path.c_str(), 1);
+        // No instrument on any channel yet: choosing the power-on piano and drum kit would read
+        // their samples (about 16 MB of FluidR3_GM) for tunes that mostly never play them. A
+        // tune's own program changes choose its instruments, and a channel that plays before
+        // any program change gets its power-on instrument then (see channelMessage).
+        const int font = fl.fluid_synth_sfload(synth, path.c_str(), 0);
         if (font == FLUID_FAILED) {
             fl.delete_fluid_synth(synth);
             fl.delete_fluid_settings(settings);
             return nullptr;
         }
-        auto* engine = new FluidSynthEngine(fl, path, settings, synth, font);
-        // The power-on instruments come back after every reset; keeping them loaded means a
-        // reset on the audio thread never reads the font.
-        engine->pin({0, 0});
-        engine->pin({kDrumBank, 0});
-        return engine;
+        return new FluidSynthEngine(fl, path, settings, synth, font);
     }
 
     const std::string& path() const { return path_; }
@@ -120,6 +133,8 @@ public:
             fl_.fluid_synth_noteoff(synth_, channel, data1);
             break;
         case 0x90:
+            if (data2 > 0 && !(chosen_ & (1u << channel)))
+                choosePowerOnInstrument(channel);
             fl_.fluid_synth_noteon(synth_, channel, data1, data2);
             break;
         case 0xA0:
@@ -129,6 +144,7 @@ public:
             fl_.fluid_synth_cc(synth_, channel, data1, data2);
             break;
         case 0xC0:
+            chosen_ |= 1u << channel;
             fl_.fluid_synth_program_change(synth_, channel, data1);
             break;
         case 0xD0:
@@ -166,9 +182,21 @@ public:
         }
     }
 
+    // FluidSynth's own system reset would choose the piano and the drum kit on every channel
+    // again, reading their samples here on the audio thread. This puts back the same power-on
+    // controllers and leaves the instrument unchosen until the next tune asks for one.
     void reset() override
     {
-        fl_.fluid_synth_system_reset(synth_);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            fl_.fluid_synth_all_sounds_off(synth_, channel);
+            fl_.fluid_synth_cc(synth_, channel, 121, 0); // pedals, wheels, expression, pressure
+            for (const auto& [control, value] : kPowerOnControls)
+                fl_.fluid_synth_cc(synth_, channel, control, value);
+            fl_.fluid_synth_pitch_bend(synth_, channel, 8192);
+            fl_.fluid_synth_pitch_wheel_sens(synth_, channel, 2);
+            fl_.fluid_synth_unset_program(synth_, channel);
+        }
+        chosen_ = 0;
         dropBufferedFrames();
     }
 
@@ -248,12 +276,21 @@ private:
 
     void pin(MidiPreset p) { fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program); }
 
+    // What a synthesiser plays on a channel nobody chose an instrument for: the piano, or the
+    // standard kit on the drum channel. presetsOf() has them loaded for a tune that needs them.
+    void choosePowerOnInstrument(int channel)
+    {
+        chosen_ |= 1u << channel;
+        fl_.fluid_synth_program_select(synth_, channel, font_, channel == kDrumChannel ? kDrumBank : 0, 0);
+    }
+
     const Fluid& fl_;
     std::string path_;
     [[maybe_unused]] fluid_settings_t* settings_; // the synth reads it for as long as it lives
     fluid_synth_t* synth_;
     int font_;
     std::vector<MidiPreset> pinned_;
+    std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
     std::uint64_t rendered_ = 0;
     std::array<float, kScratchFrames * 2> scratch_{};
 };

@@ -104,6 +104,43 @@ TEST_F(MusicChannelTest, PlaysAudiblyAndStopsDead)
     EXPECT_FALSE(channel->active());
 }
 
+// The synthesiser starts with no instrument on any channel, so that a font's piano and drum kit
+// are read only for tunes that play them: a channel that plays before any program change must
+// still sound, as on any General MIDI synthesiser, also after a tune that chose others.
+TEST_F(MusicChannelTest, ChannelsWithoutAProgramChangePlayThePowerOnInstrument)
+{
+    using music_test::Track;
+    struct Case {
+        const char* what;
+        Track track;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"piano", Track().event(0, {0x90, 60, 100}).event(960, {0x80, 60, 0})});
+    cases.push_back({"drum kit", Track().event(0, {0x99, 38, 120}).event(960, {0x89, 38, 0})});
+    cases.push_back(
+        {"after a bank select", Track().event(0, {0xB1, 0, 8}).event(0, {0x91, 60, 100}).event(960, {0x81, 60, 0})});
+    cases.push_back({"after a reset by system exclusive", Track()
+                                                              .event(0, {0xC2, 40})
+                                                              .event(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7})
+                                                              .event(0, {0x92, 60, 100})
+                                                              .event(960, {0x82, 60, 0})});
+    int n = 0;
+    for (Case& c : cases) {
+        c.track.end(0);
+        // Each after the 1 s tune on program 0 of the fixture, played and closed.
+        tune = scratch.write("bgm.dat", music_test::tune(1000, 73));
+        open();
+        send("play midifile");
+        render(4800);
+        send("close midifile");
+        tune = scratch.write("user" + std::to_string(n++) + ".mid", music_test::smf(0, 480, {c.track}));
+        open();
+        send("play midifile");
+        EXPECT_GT(rms(render(12000)), 1e-3) << c.what;
+        send("close midifile");
+    }
+}
+
 TEST_F(MusicChannelTest, ResumesWhereItStoppedAndEndsOnTime)
 {
     open();
