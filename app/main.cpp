@@ -15,6 +15,8 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +39,12 @@ std::vector<QString> firstPictures()
 
 int main(int argc, char** argv)
 {
+    // Two malloc heaps shared by every thread instead of up to eight a core (glibc's default):
+    // each heap keeps its own slack, the SoundFont loader's what reading the font's tables
+    // freed. 0.9 MB of the program's peak. One heap saves 1.7 MB but costs 0.4 % of a core
+    // while the music plays, the threads waiting on each other's allocations.
+    // Set before any thread starts: a thread's heap is chosen at its first allocation.
+    mallopt(M_ARENA_MAX, 2);
     // Decoding starts before anything else, on a thread of its own, while Qt connects to the
     // display and loads its fonts.
     windows::qt::PictureDecoder pictures(firstPictures());
