@@ -216,12 +216,7 @@ class PipeWireServer(SoundServer):
         with open(os.path.join(conf, "ombura-null-sink.conf"), "w") as f:
             f.write(_NULL_SINK_CONF)
         self._start_bus()
-        self._spawn("pipewire", ["pipewire"])
-        _wait(lambda: _accepts(os.path.join(self.runtime, "pipewire-0")), 20,
-              "the PipeWire socket")
-        self._spawn("wireplumber", ["wireplumber"])
-        self._spawn("pipewire-pulse", ["pipewire-pulse"])
-        self._wait_sink()
+        self.start_again()
         return self
 
     def start_again(self):

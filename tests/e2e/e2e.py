@@ -926,6 +926,11 @@ def check_exit(game):
                     "the main window to take input again (its menu to open)")
     say("the main window takes input again")
     click_at(*centre(node))
+    wait_clean_exit(game)
+
+
+def wait_clean_exit(game):
+    """The program must end, with status 0, within 5 s of ゲーム > 終了."""
     try:
         status = game.proc.wait(timeout=5)
     except subprocess.TimeoutExpired:

@@ -21,7 +21,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import Failure, Screen, Tree, press_key, wait_for, xdotool  # noqa: E402
+from e2e import Failure, Screen, Tree, press_key, wait_clean_exit, wait_for, xdotool  # noqa: E402
 from xvfb import start_xvfb  # noqa: E402  (e2e puts tools/ on the path)
 from gi.repository import Atspi  # noqa: E402
 
@@ -645,13 +645,7 @@ def play(game, desk, menus):
     say("Enter closed the dialog; the main window has the keyboard back")
 
     choose_entry(game, menus, "ゲーム", "終了")
-    try:
-        status = game.proc.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        raise Failure("the program did not end within 5 s of ゲーム > 終了")
-    if status != 0:
-        raise Failure(f"the program ended with status {status} after ゲーム > 終了")
-    say("ゲーム > 終了 ended the program with status 0")
+    wait_clean_exit(game)
 
 
 def main():
