@@ -37,7 +37,7 @@ void PictureDecoder::run()
         QImage image(resource);
         {
             std::lock_guard lock(mutex_);
-            done_.insert(resource, std::move(image));
+            done_.insert(resource, image); // QImage is shared, so this copies no pixels
             ++next_;
         }
         decoded_.notify_all();
