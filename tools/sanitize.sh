@@ -8,4 +8,4 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
 # The Debian package is made from the ordinary build; ./run-tests checks it there.
-ctest --test-dir build-asan --output-on-failure -j"$(nproc)" --timeout 900 -LE package
+ctest --test-dir build-asan --output-on-failure -j"$(nproc)" --timeout 900 --repeat until-pass:2 -LE package
