@@ -45,14 +45,15 @@ int main(int argc, char** argv)
     // while the music plays, the threads waiting on each other's allocations.
     // Set before any thread starts: a thread's heap is chosen at its first allocation.
     mallopt(M_ARENA_MAX, 2);
-    // Decoding starts before anything else, on a thread of its own, while Qt connects to the
-    // display and loads its fonts.
-    windows::qt::PictureDecoder pictures(firstPictures());
     // The game takes no command line; Qt gets an empty one so nothing can change its behaviour.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     (void)argc;
     QApplication app(qtArgc, qtArgv);
+    // Decoding starts on a thread of its own while Qt connects the window and loads its fonts.
+    // Not earlier: image loading asks the application for its plugin paths, and a thread that
+    // does so while the application is being built reads it half made.
+    windows::qt::PictureDecoder pictures(firstPictures());
     QApplication::setApplicationName("ombura");
     QApplication::setApplicationVersion(OMBURA_VERSION_TEXT);
     // Ties the windows to the installed menu entry (its icon and name on Wayland). No display
