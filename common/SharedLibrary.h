@@ -37,6 +37,19 @@ private:
     bool missing_ = false;
 };
 
+// The table of `soname`'s functions, bound on first use and kept for the program's life. Null
+// when the library or one of its functions is missing. One library per table type.
+template <typename Table>
+const Table* boundTable(const char* soname)
+{
+    static const Table* const loaded = [soname]() -> const Table* {
+        static Table table;
+        SharedLibrary library(soname);
+        return table.bind(library) ? &table : nullptr;
+    }();
+    return loaded;
+}
+
 } // namespace ombura
 
 // A table of functions looked up by name in one SharedLibrary. LIST is an X-macro that names

@@ -28,22 +28,12 @@ OMBURA_SYMBOL_TABLE(SampleRate, OMBURA_SRC_FUNCTIONS)
 
 const Soxr* soxr()
 {
-    static const Soxr* const loaded = []() -> const Soxr* {
-        static Soxr table;
-        ombura::SharedLibrary library("libsoxr.so.0");
-        return table.bind(library) ? &table : nullptr;
-    }();
-    return loaded;
+    return ombura::boundTable<Soxr>("libsoxr.so.0");
 }
 
 const SampleRate* samplerate()
 {
-    static const SampleRate* const loaded = []() -> const SampleRate* {
-        static SampleRate table;
-        ombura::SharedLibrary library("libsamplerate.so.0");
-        return table.bind(library) ? &table : nullptr;
-    }();
-    return loaded;
+    return ombura::boundTable<SampleRate>("libsamplerate.so.0");
 }
 
 std::optional<std::vector<float>> withSoxr(const Soxr& sx, std::span<const float> stereo, std::uint32_t rate,

@@ -28,12 +28,7 @@ OMBURA_SYMBOL_TABLE(SndFile, OMBURA_SNDFILE_FUNCTIONS)
 // effect loader's thread. Null when it is missing or lacks a function.
 const SndFile* api()
 {
-    static const SndFile* const loaded = []() -> const SndFile* {
-        static SndFile table;
-        ombura::SharedLibrary library("libsndfile.so.1");
-        return table.bind(library) ? &table : nullptr;
-    }();
-    return loaded;
+    return ombura::boundTable<SndFile>("libsndfile.so.1");
 }
 
 // A read-only file in memory, as libsndfile's virtual I/O sees it.
