@@ -1,12 +1,18 @@
 #include "FluidSynthEngine.h"
 
+#include "FileDescriptor.h"
 #include "SharedLibrary.h"
+#include "SoundFontView.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 namespace sound {
@@ -39,6 +45,10 @@ constexpr std::array<std::pair<int, int>, 33> kPowerOnControls{{
     X(new_fluid_synth)                                                                                                 \
     X(delete_fluid_synth)                                                                                              \
     X(fluid_synth_sfload)                                                                                              \
+    X(fluid_synth_sfunload)                                                                                            \
+    X(new_fluid_defsfloader)                                                                                           \
+    X(fluid_sfloader_set_callbacks)                                                                                    \
+    X(fluid_synth_add_sfloader)                                                                                        \
     X(fluid_synth_get_sfont_by_id)                                                                                     \
     X(fluid_sfont_get_preset)                                                                                          \
     X(fluid_synth_pin_preset)                                                                                          \
@@ -84,6 +94,102 @@ const Fluid* fluid()
     return loaded;
 }
 
+// FluidSynth reads a font through the file functions of the loader that loaded it, both when
+// it loads it and each time it reads an instrument's samples later, and names the file only.
+// A view is loaded under a name of its own, which these functions look up.
+constexpr std::string_view kViewName = "ombura-soundfont-view:";
+
+struct ViewRegistry {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<const SoundFontView>, std::less<>> views;
+    std::uint64_t made = 0;
+};
+
+ViewRegistry& viewRegistry()
+{
+    static ViewRegistry* registry = new ViewRegistry;
+    return *registry;
+}
+
+std::string registerView(std::shared_ptr<const SoundFontView> view)
+{
+    ViewRegistry& r = viewRegistry();
+    std::lock_guard lock(r.mutex);
+    std::string name = std::string(kViewName) + std::to_string(++r.made);
+    r.views.emplace(name, std::move(view));
+    return name;
+}
+
+void forgetView(const std::string& name)
+{
+    ViewRegistry& r = viewRegistry();
+    std::lock_guard lock(r.mutex);
+    r.views.erase(name);
+}
+
+struct OpenView {
+    std::shared_ptr<const SoundFontView> view;
+    ombura::FileDescriptor file;
+    std::uint64_t position = 0;
+};
+
+void* openView(const char* name)
+{
+    std::shared_ptr<const SoundFontView> view;
+    {
+        ViewRegistry& r = viewRegistry();
+        std::lock_guard lock(r.mutex);
+        const auto it = r.views.find(std::string_view(name));
+        if (it == r.views.end())
+            return nullptr;
+        view = it->second;
+    }
+    auto open = new OpenView{view, ombura::FileDescriptor(::open(view->path().c_str(), O_RDONLY | O_CLOEXEC)), 0};
+    if (open->file.get() < 0) {
+        delete open;
+        return nullptr;
+    }
+    return open;
+}
+
+int readView(void* buffer, fluid_long_long_t count, void* handle)
+{
+    auto* open = static_cast<OpenView*>(handle);
+    if (count < 0 || !open->view->read(open->file.get(), open->position, static_cast<std::uint8_t*>(buffer),
+                                       static_cast<std::size_t>(count)))
+        return FLUID_FAILED;
+    open->position += static_cast<std::uint64_t>(count);
+    return FLUID_OK;
+}
+
+int seekView(void* handle, fluid_long_long_t offset, int origin)
+{
+    auto* open = static_cast<OpenView*>(handle);
+    const auto size = static_cast<fluid_long_long_t>(open->view->size());
+    fluid_long_long_t base = 0;
+    if (origin == SEEK_CUR)
+        base = static_cast<fluid_long_long_t>(open->position);
+    else if (origin == SEEK_END)
+        base = size;
+    else if (origin != SEEK_SET)
+        return FLUID_FAILED;
+    if (offset < -base || offset > size - base)
+        return FLUID_FAILED;
+    open->position = static_cast<std::uint64_t>(base + offset);
+    return FLUID_OK;
+}
+
+fluid_long_long_t tellView(void* handle)
+{
+    return static_cast<fluid_long_long_t>(static_cast<OpenView*>(handle)->position);
+}
+
+int closeView(void* handle)
+{
+    delete static_cast<OpenView*>(handle);
+    return FLUID_OK;
+}
+
 class FluidSynthEngine final : public SynthEngine {
 public:
     static FluidSynthEngine* create(const std::string& path)
@@ -114,13 +220,35 @@ public:
         // their samples (about 16 MB of FluidR3_GM) for tunes that mostly never play them. A
         // tune's own program changes choose its instruments, and a channel that plays before
         // any program change gets its power-on instrument then (see channelMessage).
-        const int font = fl.fluid_synth_sfload(synth, path.c_str(), 0);
-        if (font == FLUID_FAILED) {
-            fl.delete_fluid_synth(synth);
-            fl.delete_fluid_settings(settings);
+        auto* engine = new FluidSynthEngine(fl, path, settings, synth);
+        // A font whose directory we can read is loaded as a view holding no preset yet, which
+        // FluidSynth still checks whole; prepare() shows it the tune's. Any other is left to
+        // FluidSynth as it is.
+        engine->file_ = SoundFontFile::open(path);
+        if (engine->file_) {
+            fluid_sfloader_t* loader = fl.new_fluid_defsfloader(settings);
+            if (loader && fl.fluid_sfloader_set_callbacks(loader, openView, readView, seekView, tellView, closeView) ==
+                              FLUID_OK) {
+                fl.fluid_synth_add_sfloader(synth, loader);
+                if (engine->loadView({}))
+                    return engine;
+            }
+            engine->file_.reset();
+        }
+        engine->font_ = fl.fluid_synth_sfload(synth, path.c_str(), 0);
+        if (engine->font_ == FLUID_FAILED) {
+            delete engine;
             return nullptr;
         }
-        return new FluidSynthEngine(fl, path, settings, synth, font);
+        return engine;
+    }
+
+    ~FluidSynthEngine() override
+    {
+        fl_.delete_fluid_synth(synth_);
+        fl_.delete_fluid_settings(settings_);
+        if (!viewName_.empty())
+            forgetView(viewName_);
     }
 
     const std::string& path() const { return path_; }
@@ -224,6 +352,18 @@ public:
             if (std::find(wanted.begin(), wanted.end(), found) == wanted.end())
                 wanted.push_back(found);
         }
+        // A tune that needs a preset the loaded view lacks gets a view of its own presets. The
+        // old one goes after the new one is in; a view that fails to load leaves the old in
+        // place, and the tune plays what it can.
+        const auto inView = [this](const MidiPreset& p) {
+            return std::find(inView_.begin(), inView_.end(), p) != inView_.end();
+        };
+        if (file_ && !std::all_of(wanted.begin(), wanted.end(), inView)) {
+            for (const MidiPreset& p : pinned_)
+                fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
+            pinned_.clear();
+            loadView(wanted);
+        }
         // Load the new ones before letting the old ones go, so that an instrument both tunes
         // share is never dropped and read again.
         for (const MidiPreset& p : wanted) {
@@ -238,12 +378,41 @@ public:
     }
 
 private:
-    FluidSynthEngine(const Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth, int font)
-        : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth), font_(font)
+    FluidSynthEngine(const Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth)
+        : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth)
     { }
 
+    // Loads the view holding `presets` in place of the font loaded now. False, and nothing
+    // changed, when FluidSynth refuses it.
+    bool loadView(const std::vector<MidiPreset>& presets)
+    {
+        std::string name = registerView(file_->view(presets));
+        const int font = fl_.fluid_synth_sfload(synth_, name.c_str(), 0);
+        if (font == FLUID_FAILED) {
+            forgetView(name);
+            return false;
+        }
+        if (font_ != FLUID_FAILED) {
+            // No channel may keep a preset of the old view, or FluidSynth would keep the view
+            // alive behind a timer thread of its own until the channel lets go.
+            for (int channel = 0; channel < kChannels; ++channel)
+                fl_.fluid_synth_unset_program(synth_, channel);
+            chosen_ = 0;
+            fl_.fluid_synth_sfunload(synth_, font_, 0);
+            forgetView(viewName_);
+        }
+        font_ = font;
+        viewName_ = std::move(name);
+        inView_ = presets;
+        return true;
+    }
+
+    // Whether the font has the preset: the whole file's directory, not the loaded view.
     bool exists(int bank, int program) const
     {
+        if (file_)
+            return bank < 0x10000 && program < 128 &&
+                   file_->directory().has({static_cast<std::uint16_t>(bank), static_cast<std::uint8_t>(program)});
         fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
         return sfont && fl_.fluid_sfont_get_preset(sfont, bank, program) != nullptr;
     }
@@ -286,9 +455,12 @@ private:
 
     const Fluid& fl_;
     std::string path_;
-    [[maybe_unused]] fluid_settings_t* settings_; // the synth reads it for as long as it lives
+    fluid_settings_t* settings_; // the synth reads it for as long as it lives
     fluid_synth_t* synth_;
-    int font_;
+    int font_ = FLUID_FAILED;
+    std::optional<SoundFontFile> file_; // null when the font is loaded whole
+    std::string viewName_;
+    std::vector<MidiPreset> inView_;
     std::vector<MidiPreset> pinned_;
     std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
     std::uint64_t rendered_ = 0;
