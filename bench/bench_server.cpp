@@ -6,7 +6,8 @@
 //                                                   press every 0.3-1.2 s over it
 //
 // Prints `driver`, `frames` and one `press <monotonic ns>` line per accepted request, taken
-// just before the request, on the clock Python's time.monotonic() reads.
+// just before the request, on the clock Python's time.monotonic() reads; in music, one
+// `restart <monotonic ns>` line each time the tune is opened again at its end.
 
 #include "AudioEngine.h"
 #include "Multimedia32.h"
@@ -89,6 +90,7 @@ int main(int argc, char** argv)
         while (std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(50ms);
             if (mm.GetMusicMode() == "STOPPED") {
+                std::printf("restart %lld\n", monotonicNs());
                 mm.OpenMusic(data + "bgm.dat");
                 mm.RestartMusic();
             }

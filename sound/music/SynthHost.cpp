@@ -62,6 +62,12 @@ void SynthHost::prepare(std::vector<MidiPreset> presets, std::uint64_t serial, c
         return;
     {
         std::lock_guard lock(mutex_);
+        // The same instruments as the last tune, already in (a tune opened again to loop, as
+        // the game does): nothing to read, and the tune need not wait for the loader to wake.
+        if (state() == State::Ready && !busy_ && !request_ && preparedPresets_ && *preparedPresets_ == presets) {
+            prepared_.store(serial, std::memory_order_release);
+            return;
+        }
         request_.emplace(Request{std::move(presets), serial, cutting});
     }
     wake_.notify_all();
@@ -121,6 +127,7 @@ void SynthHost::run(const Loader& loader)
         }
         prepared_.store(serial, std::memory_order_release);
         lock.lock();
+        preparedPresets_ = std::move(presets);
         busy_ = false;
         idle_.notify_all();
     }

@@ -49,7 +49,8 @@ public:
     SynthEngine* engine() const { return engine_.get(); }
 
     // UI thread: load these instruments for the tune opened under `serial`. Only the newest
-    // request counts; an older one not yet started is dropped. While `cutting` reads true (the
+    // request counts; an older one not yet started is dropped. The very instruments of the
+    // last request done count as loaded at once. While `cutting` reads true (the
     // audio thread is still fading out what sounded), the loader waits a little before it takes
     // the synthesiser: a fade it cut short would end in a step.
     void prepare(std::vector<MidiPreset> presets, std::uint64_t serial, const std::atomic<bool>* cutting = nullptr);
@@ -78,6 +79,7 @@ private:
         const std::atomic<bool>* cutting = nullptr;
     };
     std::optional<Request> request_;
+    std::optional<std::vector<MidiPreset>> preparedPresets_; // those of the last request done
     bool busy_ = false;
     bool quit_ = false;
     std::thread thread_;

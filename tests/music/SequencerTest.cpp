@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -37,7 +38,11 @@ public:
             out[i] += 1.0f;
         frames += n;
     }
-    void prepare(const std::vector<sound::MidiPreset>& p) override { prepared.push_back(p); }
+    void prepare(const std::vector<sound::MidiPreset>& p) override
+    {
+        prepared.push_back(p);
+        std::this_thread::sleep_for(prepareTakes);
+    }
 
     std::vector<std::int64_t> framesOf(const std::string& what) const
     {
@@ -52,6 +57,7 @@ public:
     std::int64_t frames = 0;
     std::vector<Call> calls;
     std::vector<std::vector<sound::MidiPreset>> prepared;
+    std::chrono::milliseconds prepareTakes{0};
 };
 
 // Four notes a quarter second apart, each held 125 ms, then the end one second in.
@@ -158,6 +164,30 @@ TEST_F(SequencerTest, ReopeningStartsOverAndAStaleEndDoesNotStopANewPlay)
     EXPECT_GE(again, 48000);
     EXPECT_EQ(synth->framesOf("reset").size(), 2u);
     EXPECT_EQ(synth->framesOf("message")[9], before);
+}
+
+// The game loops its tune by opening it again at its end: with its instruments already in, the
+// tune starts again in the very next block, however slow the loader would be.
+TEST_F(SequencerTest, ATuneOpenedAgainStartsWithoutWaitingForTheLoader)
+{
+    open();
+    sequencer.play();
+    renderUntilStopped();
+    synth->prepareTakes = 2s;
+    sequencer.load(fourNotes());
+    sequencer.play();
+    std::vector<float> out(2 * 512);
+    sequencer.render(out.data(), 512);
+    EXPECT_EQ(sequencer.position(), 512);
+    EXPECT_EQ(synth->prepared.size(), 1u);
+
+    // Other instruments do wait for the loader.
+    synth->prepareTakes = 0ms;
+    music_test::Track t;
+    t.event(0, {0xC0, 7}).event(0, {0x90, 60, 100}).end(480);
+    sequencer.load(std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t}))));
+    ASSERT_TRUE(host.waitUntilIdle(5s));
+    EXPECT_EQ(synth->prepared.back(), (std::vector<sound::MidiPreset>{{0, 7}}));
 }
 
 TEST_F(SequencerTest, WaitsWhileTheSynthesiserIsBusy)
