@@ -9,8 +9,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
 
 #include <algorithm>
@@ -157,4 +160,32 @@ TEST(ProgramIcon, CarriesEverySizeTheProjectShips)
     std::sort(carried.begin(), carried.end(), bySide);
     EXPECT_EQ(carried, shipped);
     EXPECT_GE(shipped.size(), 8);
+}
+
+// A change repaints only where it shows. What is on the screen after a game's worth of changes
+// (pictures swapped, captions grown, intruders come and gone) is still what a whole repaint draws.
+TEST_F(ViewTest, RepaintingOnlyWhatChangedLeavesNothingStale)
+{
+    window.showCentred();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    windows::qt::FormView* view = window.view();
+    const QPoint at = view->mapTo(&window, QPoint(0, 0));
+    const auto onScreen = [&] {
+        QApplication::processEvents();
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(window.winId(), at.x(), at.y(), view->width(), view->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const auto wholeRepaint = [&] { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    EXPECT_EQ(onScreen(), wholeRepaint());
+    window.action("mnuStart")->trigger();
+    for (int step = 0; step < 120; ++step) {
+        if (step % 4 != 3)
+            pressFigure();
+        clock.advance(step % 10 == 9 ? 2500 : 170);
+        ASSERT_EQ(onScreen(), wholeRepaint()) << "after step " << step;
+    }
+    window.action("mnuStop")->trigger();
+    EXPECT_EQ(onScreen(), wholeRepaint());
 }

@@ -7,8 +7,10 @@
 
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegion>
 #include <QTextOption>
 
 namespace windows::qt {
@@ -90,7 +92,53 @@ void FormView::sync()
     }
     readingOrder_ = windows::readingOrder(form_);
     announcer_.update(*this);
-    update();
+
+    // Repaint where something changed: where it was and where it is now. A press swaps one
+    // picture and a caption or two, not the whole window.
+    const auto& elements = form_.elements();
+    QRegion dirty;
+    if (painted_.size() != elements.size()) {
+        painted_.assign(elements.size(), Painted{});
+        dirty = rect();
+    }
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const Element& e = elements[i];
+        Painted& was = painted_[i];
+        if (e.kind() == ElementKind::PushButton || (e.visible() == was.visible && toPixels(e.bounds()) == was.bounds &&
+                                                    e.picture() == was.picture && e.caption() == was.caption))
+            continue;
+        if (was.visible)
+            dirty += was.area;
+        was = paintedState(e);
+        if (was.visible)
+            dirty += was.area;
+    }
+    if (!dirty.isEmpty())
+        update(dirty);
+}
+
+FormView::Painted FormView::paintedState(const Element& e) const
+{
+    const QRect bounds = toPixels(e.bounds());
+    Painted state{e.visible(), bounds, bounds, e.picture(), e.caption()};
+    if (e.kind() == ElementKind::Label && state.visible) {
+        // Text that does not fit its label still shows below or beside it, however it wraps.
+        const QFontMetrics metrics(fontFor(e.layout().font));
+        const QString text = qstr(e.caption());
+        for (const int wrap : {0, int{Qt::TextWordWrap}, int{Qt::TextWrapAnywhere}}) {
+            if (wrap == 0 || !e.layout().autoSize)
+                state.area |= metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop | wrap, text);
+        }
+        state.area.adjust(-1, -1, 1, 1);
+    }
+    if (e.kind() == ElementKind::Picture && state.visible && !e.layout().stretch && !e.picture().empty()) {
+        // A picture is drawn at its own size from the element's corner. One not decoded yet
+        // may be any size: until it is, a change to it repaints everything.
+        const auto it = pixmaps_.constFind(qstr(e.picture()));
+        state.area |=
+            it == pixmaps_.constEnd() ? rect() : QRect(bounds.topLeft(), it->deviceIndependentSize().toSize());
+    }
+    return state;
 }
 
 const QPixmap& FormView::pixmap(const std::string& resource)
@@ -132,16 +180,21 @@ void FormView::paintLabel(QPainter& p, const Element& e)
     p.drawText(QRectF(r), qstr(e.caption()), option);
 }
 
-void FormView::paintEvent(QPaintEvent*)
+void FormView::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.fillRect(rect(), systemColor(form_.layout().background));
-    // Back to front: the layout lists the frontmost element first.
+    const QRect exposed = event->rect();
+    p.fillRect(exposed, systemColor(form_.layout().background));
+    // Back to front: the layout lists the frontmost element first. What lies wholly outside
+    // the part being painted is left alone; a label's text is laid out only where it shows.
     const auto& elements = form_.elements();
-    for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
-        const Element& e = *it;
+    for (std::size_t i = elements.size(); i-- > 0;) {
+        const Element& e = elements[i];
         if (!e.visible())
+            continue;
+        const QRect area = i < painted_.size() && painted_[i].visible ? painted_[i].area : rect();
+        if (!area.intersects(exposed))
             continue;
         switch (e.kind()) {
         case ElementKind::Picture:

@@ -40,6 +40,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // What an element last put on the screen, and where; a change repaints only there.
+    struct Painted {
+        bool visible = false;
+        QRect bounds;
+        QRect area; // the bounds, and for a label wherever its text reaches
+        std::string picture;
+        std::string caption;
+    };
+    Painted paintedState(const Element& e) const;
+
     const QPixmap& pixmap(const std::string& resource);
     void paintPicture(QPainter& p, const Element& e);
     void paintLabel(QPainter& p, const Element& e);
@@ -49,6 +59,7 @@ private:
     std::function<QImage(const QString&)> source_;
     std::map<std::string, QPushButton*> buttons_;
     std::vector<ReadingItem> readingOrder_;
+    std::vector<Painted> painted_; // in the form's element order
     Announcer announcer_;
 };
 
