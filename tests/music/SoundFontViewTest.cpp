@@ -248,7 +248,8 @@ TEST(SoundFontView, ServesTheFileUpToANewDirectory)
 }
 
 // The game's synthesiser, shown only a tune's presets, plays sample for sample what FluidSynth
-// plays with the whole font, through a change to another tune's presets too.
+// plays with the whole font, through a change to another tune's presets too; and the effect
+// sends it leaves out, with reverb and chorus off, change nothing.
 TEST(SoundFontView, TheSynthesiserSoundsAsWithTheWholeFont)
 {
     const std::string path = "/usr/share/sounds/sf2/TimGM6mb.sf2";
@@ -278,6 +279,8 @@ TEST(SoundFontView, TheSynthesiserSoundsAsWithTheWholeFont)
             engine->reset();
             engine->prepare(tune.presets);
             for (const auto& [channel, program, key] : tune.notes) {
+                engine->channelMessage(static_cast<std::uint8_t>(0xB0 | channel), 91, 40); // reverb send
+                engine->channelMessage(static_cast<std::uint8_t>(0xB0 | channel), 93, 30); // chorus send
                 engine->channelMessage(static_cast<std::uint8_t>(0xC0 | channel), static_cast<std::uint8_t>(program),
                                        0);
                 engine->channelMessage(static_cast<std::uint8_t>(0x90 | channel), static_cast<std::uint8_t>(key), 100);
@@ -287,6 +290,8 @@ TEST(SoundFontView, TheSynthesiserSoundsAsWithTheWholeFont)
         fluid_synth_t* whole = new_fluid_synth(settings);
         ASSERT_NE(fluid_synth_sfload(whole, path.c_str(), 0), FLUID_FAILED);
         for (const auto& [channel, program, key] : tune.notes) {
+            fluid_synth_cc(whole, channel, 91, 40);
+            fluid_synth_cc(whole, channel, 93, 30);
             fluid_synth_program_select(whole, channel, 1, channel == 9 ? 128 : 0, program);
             fluid_synth_noteon(whole, channel, key, 100);
         }
