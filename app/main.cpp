@@ -45,6 +45,11 @@ int main(int argc, char** argv)
     // while the music plays, the threads waiting on each other's allocations.
     // Set before any thread starts: a thread's heap is chosen at its first allocation.
     mallopt(M_ARENA_MAX, 2);
+    // Blocks of 256 KB and more (a decoded effect, a picture, a SoundFont table) are mapped
+    // and given back whole when freed. glibc would otherwise raise this bound the first time
+    // such a block is freed and take the next ones from a heap, where what is freed around
+    // them stays: one run in ten peaked 3 MB higher.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     // The game takes no command line; Qt gets an empty one so nothing can change its behaviour.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
