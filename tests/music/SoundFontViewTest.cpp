@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -158,6 +159,7 @@ TEST(SoundFontView, KeepsTheAskedPresetsAndOnlyTheInstrumentsTheyUse)
 
 TEST(SoundFontView, RefusesWhatFluidSynthsReaderWouldTripOver)
 {
+    static constexpr std::string_view kPbag = "pbag", kInfo = "INFO";
     const std::vector<std::pair<const char*, std::function<std::vector<std::uint8_t>()>>> broken{
         {"preset zones that fall back",
          [] {
@@ -192,14 +194,16 @@ TEST(SoundFontView, RefusesWhatFluidSynthsReaderWouldTripOver)
         {"a record cut in half",
          [] {
              auto b = SmallFont{}.bytes();
-             const auto at = static_cast<std::size_t>(std::search(b.begin(), b.end(), "pbag", "pbag" + 4) - b.begin());
+             const auto at =
+                 static_cast<std::size_t>(std::search(b.begin(), b.end(), kPbag.begin(), kPbag.end()) - b.begin());
              b[at + 4] -= 2; // the chunk says two bytes fewer
              return b;
          }},
         {"the lists out of order",
          [] {
              auto b = SmallFont{}.bytes();
-             const auto at = static_cast<std::size_t>(std::search(b.begin(), b.end(), "INFO", "INFO" + 4) - b.begin());
+             const auto at =
+                 static_cast<std::size_t>(std::search(b.begin(), b.end(), kInfo.begin(), kInfo.end()) - b.begin());
              std::memcpy(&b[at], "sdtx", 4);
              return b;
          }},
