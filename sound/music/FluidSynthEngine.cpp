@@ -351,6 +351,7 @@ public:
 
     void prepare(const std::vector<MidiPreset>& presets) override
     {
+        unloadRetired();
         std::vector<MidiPreset> wanted;
         for (const MidiPreset& p : presets) {
             const MidiPreset found = resolve(p);
@@ -398,18 +399,31 @@ private:
             return false;
         }
         if (font_ != FLUID_FAILED) {
-            // No channel may keep a preset of the old view, or FluidSynth would keep the view
-            // alive behind a timer thread of its own until the channel lets go.
+            // No channel may keep a preset of the old view.
             for (int channel = 0; channel < kChannels; ++channel)
                 fl_.fluid_synth_unset_program(synth_, channel);
             chosen_ = 0;
-            fl_.fluid_synth_sfunload(synth_, font_, 0);
-            forgetView(viewName_);
+            retired_.push_back({font_, std::move(viewName_)});
         }
         font_ = font;
         viewName_ = std::move(name);
         inView_ = presets;
+        unloadRetired();
         return true;
+    }
+
+    // Unloads the views replaced since, once nothing sounds. A font whose samples a voice still
+    // plays is not freed by FluidSynth at once but by a timer thread of its own, later, while
+    // the audio thread may be using the synthesiser: so it waits for silence here instead.
+    void unloadRetired()
+    {
+        if (retired_.empty() || fl_.fluid_synth_get_active_voice_count(synth_) > 0)
+            return;
+        for (const auto& [font, name] : retired_) {
+            fl_.fluid_synth_sfunload(synth_, font, 0);
+            forgetView(name);
+        }
+        retired_.clear();
     }
 
     // Whether the font has the preset: the whole file's directory, not the loaded view.
@@ -466,6 +480,7 @@ private:
     std::optional<SoundFontFile> file_; // null when the font is loaded whole
     std::string viewName_;
     std::vector<MidiPreset> inView_;
+    std::vector<std::pair<int, std::string>> retired_; // views replaced while something sounded
     std::vector<MidiPreset> pinned_;
     std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
     std::uint64_t rendered_ = 0;
