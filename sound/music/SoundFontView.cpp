@@ -153,10 +153,11 @@ bool PresetDirectory::levelIsSound(Chunk header) const
     return true;
 }
 
-std::optional<PresetDirectory> PresetDirectory::parse(std::span<const std::uint8_t> pdta)
+std::optional<PresetDirectory> PresetDirectory::parse(std::vector<std::uint8_t> bytes)
 {
     PresetDirectory d;
-    d.bytes_.assign(pdta.begin(), pdta.end());
+    d.bytes_ = std::move(bytes);
+    const std::span<const std::uint8_t> pdta(d.bytes_);
     std::size_t at = 0;
     for (std::size_t c = 0; c < kChunks; ++c) {
         if (pdta.size() - at < 8 || !idIs(pdta, at, kChunkIds[c]))
@@ -311,26 +312,32 @@ SoundFontFile::SoundFontFile(std::string path, std::uint64_t pdtaList, PresetDir
     : path_(std::move(path)), pdtaList_(pdtaList), directory_(std::move(directory))
 { }
 
+std::optional<SoundFontFile> SoundFontFile::make(std::string path, std::uint64_t pdtaList,
+                                                 std::vector<std::uint8_t> pdta)
+{
+    std::optional<PresetDirectory> directory = PresetDirectory::parse(std::move(pdta));
+    if (!directory)
+        return std::nullopt;
+    return SoundFontFile(std::move(path), pdtaList, std::move(*directory));
+}
+
 std::optional<SoundFontFile> SoundFontFile::open(const std::string& path)
 {
     const ombura::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info { };
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    const std::optional<Layout> layout =
+    std::optional<Layout> layout =
         locate([&fd](std::uint64_t at, std::uint8_t* out, std::size_t n) { return preadAll(fd.get(), at, out, n); },
                static_cast<std::uint64_t>(info.st_size));
     if (!layout)
         return std::nullopt;
-    std::optional<PresetDirectory> directory = PresetDirectory::parse(layout->pdta);
-    if (!directory)
-        return std::nullopt;
-    return SoundFontFile(path, layout->pdtaList, std::move(*directory));
+    return make(path, layout->pdtaList, std::move(layout->pdta));
 }
 
 std::optional<SoundFontFile> SoundFontFile::fromBytes(std::string path, std::span<const std::uint8_t> file)
 {
-    const std::optional<Layout> layout = locate(
+    std::optional<Layout> layout = locate(
         [file](std::uint64_t at, std::uint8_t* out, std::size_t n) {
             if (at > file.size() || n > file.size() - at)
                 return false;
@@ -340,10 +347,7 @@ std::optional<SoundFontFile> SoundFontFile::fromBytes(std::string path, std::spa
         file.size());
     if (!layout)
         return std::nullopt;
-    std::optional<PresetDirectory> directory = PresetDirectory::parse(layout->pdta);
-    if (!directory)
-        return std::nullopt;
-    return SoundFontFile(std::move(path), layout->pdtaList, std::move(*directory));
+    return make(std::move(path), layout->pdtaList, std::move(layout->pdta));
 }
 
 std::shared_ptr<const SoundFontView> SoundFontFile::view(std::span<const MidiPreset> keep) const

@@ -22,7 +22,7 @@ class PresetDirectory {
 public:
     // Null unless the nine sub-chunks are there in their order, in whole records, with every
     // index inside its table and rising as FluidSynth's reader requires.
-    static std::optional<PresetDirectory> parse(std::span<const std::uint8_t> pdta);
+    static std::optional<PresetDirectory> parse(std::vector<std::uint8_t> pdta);
 
     bool has(MidiPreset preset) const;
     std::size_t presetCount() const { return table(kPhdr).count - 1; }
@@ -81,6 +81,8 @@ public:
 
 private:
     SoundFontFile(std::string path, std::uint64_t pdtaList, PresetDirectory directory);
+    // The file, once the directory read from it (the "pdta" list's contents) proves sound.
+    static std::optional<SoundFontFile> make(std::string path, std::uint64_t pdtaList, std::vector<std::uint8_t> pdta);
 
     std::string path_;
     std::uint64_t pdtaList_; // where the "pdta" list's header begins

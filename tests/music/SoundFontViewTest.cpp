@@ -148,7 +148,7 @@ TEST(SoundFontView, KeepsTheAskedPresetsAndOnlyTheInstrumentsTheyUse)
          }) {
         const std::vector<std::uint8_t> list = font->directory().subset(c.keep);
         ASSERT_GE(list.size(), 12u);
-        const auto seen = sound::PresetDirectory::parse(std::span(list).subspan(12));
+        const auto seen = sound::PresetDirectory::parse({list.begin() + 12, list.end()});
         ASSERT_TRUE(seen) << c.keep.size();
         EXPECT_EQ(seen->presetCount(), c.presets);
         EXPECT_EQ(seen->instrumentCount(), c.instruments);
