@@ -542,6 +542,19 @@ def open_window(game, desk, title, opener):
     return window, origin
 
 
+def check_child(game, desk, window, origin, what, shot):
+    """A child window just opened: it has the keyboard, its full title, a screenshot kept as
+    `shot`, and sits in front of the main window; a click on the main window beside it leaves
+    it the keyboard."""
+    wait_keyboard(game, window, what)
+    check_title(desk, window, origin, what)
+    desk.keep(shot)
+    check_in_front(desk, window, origin, game.main, game.origin, what)
+    click(*outside(game.origin, game.main.size, origin, window.size))
+    time.sleep(0.5)
+    wait_keyboard(game, window, f"{what} after a click on the main window")
+
+
 def play(game, desk, menus):
     tree, log = game.tree, game.log
     game.main = wait_for(lambda: log.window("Ombura"), 40, "the main window's toplevel")
@@ -589,14 +602,7 @@ def play(game, desk, menus):
     say(f"a press scored: the score reads {tree.label('Label9')}")
     xdotool("mousemove", 1, 1)
     box, box_origin = open_window(game, desk, GAME_OVER, lambda: None)
-    wait_keyboard(game, box, "the game-over box")
-    check_title(desk, box, box_origin, "the game-over box")
-    desk.keep("game-over")
-    check_in_front(desk, box, box_origin, game.main, game.origin, "the game-over box")
-    spot = outside(game.origin, game.main.size, box_origin, box.size)
-    click(*spot)
-    time.sleep(0.5)
-    wait_keyboard(game, box, "the game-over box after a click on the main window")
+    check_child(game, desk, box, box_origin, "the game-over box", "game-over")
     check_in_front(desk, box, box_origin, game.main, game.origin, "the game-over box")
     say("a click on the main window left the box in front with the keyboard")
     press_key("Return")
@@ -609,14 +615,7 @@ def play(game, desk, menus):
     # The information dialog.
     dialog, dialog_origin = open_window(game, desk, DIALOG,
                                         lambda: choose_entry(game, menus, "あとがき", "あとがき"))
-    wait_keyboard(game, dialog, "the dialog")
-    check_title(desk, dialog, dialog_origin, "the dialog")
-    desk.keep("dialog")
-    check_in_front(desk, dialog, dialog_origin, game.main, game.origin, "the dialog")
-    spot = outside(game.origin, game.main.size, dialog_origin, dialog.size)
-    click(*spot)
-    time.sleep(0.5)
-    wait_keyboard(game, dialog, "the dialog after a click on the main window")
+    check_child(game, desk, dialog, dialog_origin, "the dialog", "dialog")
     say("a click on the disabled main window left the dialog in front with the keyboard")
     # Qt's own title bar offers minimise whatever the window asks for, and a minimised window
     # is lost on Wayland; the dialog must come straight back.
