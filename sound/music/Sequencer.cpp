@@ -17,9 +17,20 @@ float fadeGain(int left)
     return static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * x));
 }
 
+// Notes may be sent ahead of the sound: a cut silences them and play sends them again. Anything
+// else changes a channel for good and waits for its sample.
+bool isNote(const MidiEvent& e)
+{
+    const int kind = e.status & 0xF0;
+    return kind == 0x80 || kind == 0x90;
+}
+
 } // namespace
 
-Sequencer::Sequencer(SynthHost& host) : host_(host), fadeScratch_(static_cast<std::size_t>(kCutFadeFrames) * 2)
+Sequencer::Sequencer(SynthHost& host)
+    : host_(host),
+      fadeScratch_(static_cast<std::size_t>(kCutFadeFrames) * 2),
+      ahead_(static_cast<std::size_t>(kAheadFrames) * 2)
 { }
 
 void Sequencer::setPlaying(bool on)
@@ -87,6 +98,7 @@ void Sequencer::render(float* out, int frames)
     {
         std::lock_guard lock(mutex_);
         if (box_.serial != currentSerial_) {
+            releaseAhead(false);
             box_.retired = std::move(current_);
             current_ = box_.sequence;
             currentSerial_ = box_.serial;
@@ -95,6 +107,7 @@ void Sequencer::render(float* out, int frames)
             pendingReset_ = true;
         }
         if (box_.silence) {
+            releaseAhead(true);
             pendingSilence_ = true;
             box_.silence = false;
         }
@@ -119,7 +132,7 @@ void Sequencer::render(float* out, int frames)
     if (synth && (pendingReset_ || pendingSilence_)) {
         // What sounds fades out first; the tune waits for the fade, which is over long before
         // anyone could hear the wait.
-        if (fadeLeft_ == 0 && synth->sounding())
+        if (fadeLeft_ == 0 && (synth->sounding() || aheadLeft() > 0))
             fadeLeft_ = kCutFadeFrames;
         if (fadeLeft_ > 0)
             done = fadeOut(*synth, out, frames);
@@ -139,6 +152,7 @@ void Sequencer::render(float* out, int frames)
     if (pendingReset_ || pendingSilence_) {
         pendingReset_ = false;
         pendingSilence_ = false;
+        aheadRead_ = aheadEnd_ = 0;
         // Done, unless another cut came in since this block began.
         std::lock_guard lock(mutex_);
         if (!box_.silence && box_.serial == currentSerial_)
@@ -146,8 +160,16 @@ void Sequencer::render(float* out, int frames)
     }
 
     const bool prepared = !synth || host_.preparedSerial() >= currentSerial_;
-    if (playing && current_ && prepared && done < frames)
-        advance(synth, out, frames, done, command);
+    if (playing && current_ && prepared) {
+        if (aheadOfTune_)
+            done += takeAhead(out + 2 * static_cast<std::ptrdiff_t>(done), frames - done);
+        if (done < frames && synth && renderAhead(*synth, frames - done))
+            done += takeAhead(out + 2 * static_cast<std::ptrdiff_t>(done), frames - done);
+        // A block the stretch ahead cannot cover is played as it comes: a long block, a message
+        // close by, or the end of the tune, which is also seen here once the stretch has run out.
+        if (done < frames || (!aheadOfTune_ && position_ >= current_->endSample))
+            advance(synth, out, frames, done, command);
+    }
 
     if (synth) {
         if (done < frames && synth->sounding())
@@ -161,7 +183,9 @@ int Sequencer::fadeOut(SynthEngine& synth, float* out, int frames)
     const int n = std::min(frames, fadeLeft_);
     const auto samples = static_cast<std::size_t>(n) * 2;
     std::fill(fadeScratch_.begin(), fadeScratch_.begin() + static_cast<std::ptrdiff_t>(samples), 0.0f);
-    synth.renderAdd(fadeScratch_.data(), n);
+    const int rendered = takeAhead(fadeScratch_.data(), n);
+    if (rendered < n)
+        synth.renderAdd(fadeScratch_.data() + 2 * static_cast<std::ptrdiff_t>(rendered), n - rendered);
     for (int i = 0; i < n; ++i) {
         const float gain = fadeGain(fadeLeft_ - i);
         out[i * 2] += gain * fadeScratch_[static_cast<std::size_t>(i) * 2];
@@ -171,29 +195,93 @@ int Sequencer::fadeOut(SynthEngine& synth, float* out, int frames)
     return n;
 }
 
-void Sequencer::advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command)
+void Sequencer::dispatchDue(SynthEngine* synth)
+{
+    const MidiSequence& tune = *current_;
+    for (; next_ < tune.events.size() && tune.events[next_].sample <= position_; ++next_) {
+        if (!synth)
+            continue;
+        const MidiEvent& e = tune.events[next_];
+        if (e.status == 0xF0) {
+            const MidiSysex& s = tune.sysex[e.sysex];
+            synth->sysex(tune.sysexBytes.data() + s.offset, s.size);
+        } else {
+            synth->channelMessage(e.status, e.data1, e.data2);
+        }
+    }
+}
+
+bool Sequencer::renderAhead(SynthEngine& synth, int wanted)
+{
+    if (aheadLeft() > 0 || wanted >= kAheadFrames)
+        return false;
+    const MidiSequence& tune = *current_;
+    dispatchDue(&synth);
+    const std::size_t first = next_;
+    // The stretch ends before the next message that is not a note, and at the tune's end.
+    std::int64_t until = std::min(tune.endSample, position_ + kAheadFrames);
+    for (std::size_t i = next_; i < tune.events.size() && tune.events[i].sample < until; ++i) {
+        if (!isNote(tune.events[i]))
+            until = tune.events[i].sample;
+    }
+    const int frames = static_cast<int>(until - position_);
+    if (frames <= wanted)
+        return false;
+    std::fill(ahead_.begin(), ahead_.begin() + 2 * static_cast<std::ptrdiff_t>(frames), 0.0f);
+    int done = 0;
+    advance(&synth, ahead_.data(), frames, done, 0, false);
+    aheadRead_ = 0;
+    aheadEnd_ = frames;
+    aheadOfTune_ = true;
+    aheadFirst_ = first;
+    return true;
+}
+
+int Sequencer::takeAhead(float* out, int frames)
+{
+    const int n = std::min(frames, aheadLeft());
+    const float* from = ahead_.data() + 2 * static_cast<std::ptrdiff_t>(aheadRead_);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n) * 2; ++i)
+        out[i] += from[i];
+    aheadRead_ += n;
+    if (aheadLeft() == 0)
+        aheadOfTune_ = false;
+    return n;
+}
+
+void Sequencer::releaseAhead(bool rewind)
+{
+    if (!aheadOfTune_)
+        return;
+    aheadOfTune_ = false;
+    if (!rewind)
+        return;
+    position_ -= aheadLeft();
+    // The stretch sent only notes after aheadFirst_; those not yet heard are sent again.
+    const std::vector<MidiEvent>& events = current_->events;
+    const auto from = events.begin() + static_cast<std::ptrdiff_t>(aheadFirst_);
+    next_ =
+        static_cast<std::size_t>(std::lower_bound(from, events.begin() + static_cast<std::ptrdiff_t>(next_), position_,
+                                                  [](const MidiEvent& e, std::int64_t at) { return e.sample < at; }) -
+                                 events.begin());
+}
+
+void Sequencer::advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command, bool mayEnd)
 {
     const MidiSequence& tune = *current_;
     const std::vector<MidiEvent>& events = tune.events;
     bool ended = false;
     for (;;) {
-        for (; next_ < events.size() && events[next_].sample <= position_; ++next_) {
-            if (!synth)
-                continue;
-            const MidiEvent& e = events[next_];
-            if (e.status == 0xF0) {
-                const MidiSysex& s = tune.sysex[e.sysex];
-                synth->sysex(tune.sysexBytes.data() + s.offset, s.size);
-            } else {
-                synth->channelMessage(e.status, e.data1, e.data2);
-            }
-        }
-        if (position_ >= tune.endSample) {
+        // Events on the sample where a block ends go out at the start of the next, so that a
+        // cut between the two finds them unsent.
+        const bool atEnd = position_ >= tune.endSample;
+        if (atEnd ? !mayEnd : done >= frames)
+            break;
+        dispatchDue(synth);
+        if (atEnd) {
             ended = true;
             break;
         }
-        if (done >= frames)
-            break;
         const std::int64_t until = next_ < events.size() ? events[next_].sample : tune.endSample;
         const int n = static_cast<int>(std::min<std::int64_t>(until - position_, frames - done));
         if (synth)

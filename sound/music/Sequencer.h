@@ -20,9 +20,17 @@ namespace sound {
 // mutex that render() also holds for a few instructions at the start of a block and, when the
 // tune ends, once more; the synthesis itself runs outside it. The position belongs to the audio
 // thread: stop leaves it where it is, play goes on from it, load puts it back to the start.
+//
+// A playing tune is rendered up to kAheadFrames ahead of what the device asks for and handed
+// out from there. The synthesiser is then woken a quarter as often as the device, and most of
+// its cost on a short block is waking: its voices and tables are out of the cache each time.
+// Only notes are sent ahead of the sound; a controller, program or system message ends the
+// stretch, so that a stop leaves the channels exactly as at the last sample heard. A cut fades
+// what was rendered ahead and throws the rest away; play goes on from the sample heard.
 class Sequencer {
 public:
     static constexpr int kCutFadeFrames = static_cast<int>(kSequenceRate / 125); // 8 ms
+    static constexpr int kAheadFrames = 2048; // 43 ms
 
     explicit Sequencer(SynthHost& host);
 
@@ -40,8 +48,8 @@ public:
     // Notes still ringing after the tune stopped by itself.
     bool sounding() const { return sounding_.load(std::memory_order_acquire); }
 
-    // Frames of the tune played so far; read it only between render() calls (tests, tools).
-    std::int64_t position() const { return position_; }
+    // Frames of the tune handed out so far; read it only between render() calls (tests, tools).
+    std::int64_t position() const { return position_ - (aheadOfTune_ ? aheadLeft() : 0); }
 
 private:
     struct Mailbox {
@@ -55,7 +63,19 @@ private:
     };
 
     void setPlaying(bool on);
-    void advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command);
+    // Plays the tune into out[done, frames). At its end, unless `mayEnd` is false, the notes are
+    // released and the sequencer stops.
+    void advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command, bool mayEnd = true);
+    // Sends the events due at the current position.
+    void dispatchDue(SynthEngine* synth);
+    // Renders the tune ahead when at least `wanted` frames can be; false when it was not.
+    bool renderAhead(SynthEngine& synth, int wanted);
+    // Adds up to `frames` of what was rendered ahead into `out`; returns how many.
+    int takeAhead(float* out, int frames);
+    int aheadLeft() const { return aheadEnd_ - aheadRead_; }
+    // A cut: what was rendered ahead is only sound to fade from now on. With `rewind` the tune
+    // goes back to the sample last handed out, and will send again the notes it sent ahead.
+    void releaseAhead(bool rewind);
     // Renders what still sounds, fading, into the start of `out`; returns the frames used.
     int fadeOut(SynthEngine& synth, float* out, int frames);
 
@@ -78,6 +98,11 @@ private:
     bool pendingSilence_ = false;
     int fadeLeft_ = 0; // frames of the cut's fade still to render; 0 when no fade runs
     std::vector<float> fadeScratch_;
+    std::vector<float> ahead_; // stereo frames rendered ahead; [aheadRead_, aheadEnd_) not yet handed out
+    int aheadRead_ = 0;
+    int aheadEnd_ = 0;
+    bool aheadOfTune_ = false; // the synthesiser and position_ are aheadLeft() frames past the sound
+    std::size_t aheadFirst_ = 0; // next_ when the stretch began: no event before it is sent again
 };
 
 } // namespace sound

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 #include <vector>
@@ -204,6 +205,102 @@ TEST_F(SequencerTest, WaitsWhileTheSynthesiserIsBusy)
     EXPECT_EQ(sequencer.position(), 0);
     sequencer.render(out.data(), 512);
     EXPECT_EQ(sequencer.position(), 512);
+}
+
+// Sounds as loud as the notes it holds, scaled by the channel volume: the output shows the
+// synthesiser's state at every sample.
+class StateSynth : public sound::SynthEngine {
+public:
+    void channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override
+    {
+        log.push_back({status, data1});
+        if ((status & 0xF0) == 0x90 && data2 > 0)
+            ++notes;
+        else if ((status & 0xF0) == 0x80 || (status & 0xF0) == 0x90)
+            notes = std::max(0, notes - 1);
+        else if ((status & 0xF0) == 0xB0 && data1 == 7)
+            volume = data2;
+    }
+    void sysex(const std::uint8_t*, std::size_t) override { }
+    void soundOff() override
+    {
+        notes = 0;
+        log.push_back({0, 0});
+    }
+    void releaseAll() override { notes = 0; }
+    void reset() override { }
+    bool sounding() override { return notes > 0; }
+    void renderAdd(float* out, int n) override
+    {
+        for (int i = 0; i < 2 * n; ++i)
+            out[i] += static_cast<float>(notes) * static_cast<float>(volume) / 128.0f;
+    }
+    void prepare(const std::vector<sound::MidiPreset>&) override { }
+
+    int notes = 0;
+    int volume = 100;
+    std::vector<std::pair<int, int>> log; // status and first data byte; {0, 0} is a sound-off
+};
+
+// Plays a note through a volume change 200 frames after the stop, within the cut's fade; stops
+// at 10000, rests, plays on to the end; returns every sample heard.
+std::vector<float> playStopAndResume(StateSynth& synth, int block)
+{
+    music_test::Track t;
+    t.event(0, {0xC0, 5}).event(0, {0x90, 60, 100}).event(204, {0xB0, 7, 64});
+    t.event(36, {0x80, 60, 0}).event(0, {0x90, 62, 100}).event(120, {0x80, 62, 0});
+    t.event(120, {0x90, 64, 100}).event(120, {0x80, 64, 0}).end(120);
+    sound::SynthHost host([&synth] { return std::shared_ptr<sound::SynthEngine>(&synth, [](auto*) {}); });
+    EXPECT_TRUE(host.waitUntilIdle(5s));
+    sound::Sequencer sequencer(host);
+    sequencer.load(std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t}))));
+    EXPECT_TRUE(host.waitUntilIdle(5s));
+
+    std::vector<float> heard;
+    const auto renderFor = [&](int frames) {
+        for (int done = 0; done < frames; done += block) {
+            std::vector<float> out(2 * static_cast<std::size_t>(block), 0.0f);
+            sequencer.render(out.data(), block);
+            heard.insert(heard.end(), out.begin(), out.end());
+        }
+    };
+    sequencer.play();
+    renderFor(10000);
+    sequencer.stop();
+    EXPECT_EQ(sequencer.position(), 10000);
+    renderFor(5000);
+    sequencer.play();
+    renderFor(27500);
+    EXPECT_FALSE(sequencer.playing());
+    return heard;
+}
+
+// Small blocks are served from the tune rendered ahead, blocks as long as the stretch are
+// played as they come; a player must not be able to tell them apart.
+TEST(SequencerAhead, ServingFromWhatWasRenderedAheadSoundsTheSame)
+{
+    StateSynth ahead;
+    StateSynth asItComes;
+    ASSERT_LT(250, sound::Sequencer::kAheadFrames);
+    ASSERT_GE(2500, sound::Sequencer::kAheadFrames);
+    const std::vector<float> small = playStopAndResume(ahead, 250);
+    const std::vector<float> large = playStopAndResume(asItComes, 2500);
+    ASSERT_EQ(small.size(), large.size());
+    std::size_t firstDifference = 0;
+    while (firstDifference < small.size() && small[firstDifference] == large[firstDifference])
+        ++firstDifference;
+    EXPECT_EQ(firstDifference, small.size()) << "first differs at frame " << firstDifference / 2;
+
+    // Only notes went out ahead of the sound: the program change and the volume change each
+    // came once, and the volume, due after the stop, only once play had gone on.
+    for (const StateSynth* synth : {&ahead, &asItComes}) {
+        std::vector<std::pair<int, int>> others;
+        for (const auto& message : synth->log) {
+            if ((message.first & 0xE0) != 0x80)
+                others.push_back(message);
+        }
+        EXPECT_EQ(others, (std::vector<std::pair<int, int>>{{0xC0, 5}, {0, 0}, {0xB0, 7}}));
+    }
 }
 
 TEST(SequencerLoading, MusicWaitsForTheSoundFontAndThenStartsFromTheBeginning)
