@@ -417,7 +417,7 @@ private:
     // the audio thread may be using the synthesiser: so it waits for silence here instead.
     void unloadRetired()
     {
-        if (retired_.empty() || fl_.fluid_synth_get_active_voice_count(synth_) > 0)
+        if (retired_.empty() || sounding())
             return;
         for (const auto& [font, name] : retired_) {
             fl_.fluid_synth_sfunload(synth_, font, 0);
