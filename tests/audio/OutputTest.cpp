@@ -19,9 +19,11 @@ namespace {
 constexpr int kBlock = 480; // 10 ms at 48000 Hz
 
 // A sound server's device: it opens while the server is up and goes away when the server dies.
+// A hung server (or PipeWire's driver, which does not notice a dead one) just stops pulling.
 class HandDevice : public OutputDevice {
 public:
     bool serverUp = true;
+    bool pulling = true;
 
     void preload() override { }
     std::optional<Opened> open(Pull pull, void* user) override
@@ -41,7 +43,7 @@ public:
     // One block, as the device's own thread asks for it.
     void pullBlock()
     {
-        if (open_ && !paused_ && serverUp)
+        if (open_ && !paused_ && serverUp && pulling)
             pull_(user_, block_.data(), kBlock);
     }
 
@@ -173,4 +175,17 @@ TEST_F(OutputTest, WithoutADeviceEverATuneDoesNotKeepTrying)
     run(3000ms);
     EXPECT_EQ(output->openAttempts(), 1);
     EXPECT_EQ(output->state(), SdlOutput::State::Failed);
+}
+
+TEST_F(OutputTest, ADeviceThatStopsPullingForASecondIsTakenForLost)
+{
+    startTune();
+    run(500ms);
+    device->pulling = false;
+    run(900ms);
+    EXPECT_EQ(output->losses(), 0) << "a device may wait for its server a while";
+    run(200ms);
+    EXPECT_EQ(output->losses(), 1) << "but not a second";
+    device->pulling = true;
+    EXPECT_EQ(output->state(), SdlOutput::State::Running) << "opened again at once for the tune";
 }

@@ -24,8 +24,9 @@ constexpr std::uint32_t kLoopFlags = kGameFlags | static_cast<std::uint32_t>(Sou
 constexpr std::uint32_t kInterrupt = SoundFlag::Async | SoundFlag::NoDefault; // 3
 constexpr std::uint32_t kSync = 0;
 
-constexpr std::size_t kIn = EffectPlayer::kFadeInFrames;
-constexpr std::size_t kOut = EffectPlayer::kFadeOutFrames;
+// docs/SOUND.md: effects fade in over 2 ms and out over 5 ms.
+constexpr std::size_t kIn = 96;
+constexpr std::size_t kOut = 240;
 
 // The largest step from one sample to the next in `stereo`, either side.
 float largestStep(const std::vector<float>& stereo, float before = 0.0f)
@@ -95,6 +96,10 @@ TEST_F(EffectPlayerTest, RefusesWhileSoundingAndAcceptsRightAfterTheLastSample)
     EXPECT_TRUE(player.lastRequestPlayed());
     auto out = pull(999);
     EXPECT_FLOAT_EQ(out[500 * 2], 0.25f);
+    EXPECT_LT(out[(kIn - 1) * 2], 0.25f) << "fading in to the last frame of 2 ms";
+    EXPECT_FLOAT_EQ(out[kIn * 2], 0.25f);
+    EXPECT_FLOAT_EQ(out[(1000 - kOut - 1) * 2], 0.25f);
+    EXPECT_LT(out[(1000 - kOut) * 2], 0.25f) << "fading out over the last 5 ms";
     EXPECT_TRUE(player.active());
     EXPECT_FALSE(player.play(b, kGameFlags)) << "one sample of A is still to be mixed";
     EXPECT_FALSE(player.play(a, kLoopFlags));
@@ -369,19 +374,25 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
     EXPECT_EQ(platform.flags_, (std::vector<std::uint32_t>{27, 19, 0, 19}));
 }
 
+// docs/SOUND.md: linear up to -4.4 dBFS, then bending towards -1 dBFS, which nothing passes.
 TEST(SoftLimit, NeverPassesItsCeilingAndLeavesTheShippedLevelsAlone)
 {
+    constexpr float knee = 0.6f; // -4.4 dBFS
+    constexpr float ceiling = 0.891f; // -1 dBFS
     float last = 0.0f;
     for (float x = 0.0f; x < 40.0f; x += 0.001f) {
         const float y = softLimit(x);
-        ASSERT_LE(y, kLimiterCeiling) << x;
+        ASSERT_LE(y, ceiling) << x;
         ASSERT_GE(y, last) << x << ": it never folds back";
         ASSERT_FLOAT_EQ(softLimit(-x), -y);
-        if (x <= kLimiterKnee) {
+        if (x <= knee) {
             ASSERT_FLOAT_EQ(y, x) << "below the knee the mix passes untouched";
+        } else if (x > knee + 0.01f) {
+            ASSERT_LT(y, x) << "past the knee it bends";
         }
         last = y;
     }
+    EXPECT_GT(softLimit(40.0f), ceiling - 0.001f) << "and comes as close to the ceiling as it may";
     EXPECT_EQ(softLimit(NAN), 0.0f);
     EXPECT_EQ(softLimit(INFINITY), 0.0f);
     EXPECT_EQ(softLimit(-INFINITY), 0.0f);

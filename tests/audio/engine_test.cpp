@@ -84,7 +84,7 @@ TEST_F(EngineTest, OfflineEngineServesBothCallsAndMixesTheEffect)
     ASSERT_TRUE(engine.effects().settle());
     std::vector<float> out(512 * 2);
     engine.mixer().render(out.data(), 512);
-    EXPECT_FLOAT_EQ(out[200 * 2], kMixLevels.effects * 0.25f);
+    EXPECT_FLOAT_EQ(out[200 * 2], 0.25f * 0.25f) << "the effects' gain in the mix is 0.25";
     EXPECT_EQ(engine.mixer().effectStarts(), 1u);
     EXPECT_FALSE(engine.sndPlaySound(spin, 19)) << "refused while the spin still sounds";
 }
