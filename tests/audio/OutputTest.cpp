@@ -166,15 +166,43 @@ TEST_F(OutputTest, ATuneStoppedOrClosedDuringTheOutageLeavesTheDeviceClosed)
     }
 }
 
-TEST_F(OutputTest, WithoutADeviceEverATuneDoesNotKeepTrying)
+TEST_F(OutputTest, WithoutADeviceRequestsAreTriedEveryHalfSecondAtMost)
 {
-    // No sound card: a device that never opened is not an outage, and only requests try again.
+    // No sound card: the first request tries at once; those in the next half second wait, and
+    // the last of them is tried when it is over.
     device->serverUp = false;
     startTune();
     EXPECT_EQ(output->openAttempts(), 1);
-    run(3000ms);
-    EXPECT_EQ(output->openAttempts(), 1);
     EXPECT_EQ(output->state(), SdlOutput::State::Failed);
+    for (int i = 0; i < 4; ++i) {
+        run(100ms);
+        send("stop midifile");
+        send("play midifile");
+        output->runDue();
+    }
+    EXPECT_EQ(output->openAttempts(), 1);
+    run(100ms);
+    EXPECT_EQ(output->openAttempts(), 2);
+    // A device that never opened is not an outage: the playing tune does not keep trying.
+    run(3000ms);
+    EXPECT_EQ(output->openAttempts(), 2);
+}
+
+TEST_F(OutputTest, AQuietDevicePausesThenClosesAndTheNextSoundOpensItAgain)
+{
+    startTune();
+    run(200ms);
+    send("stop midifile");
+    run(300ms);
+    EXPECT_EQ(output->state(), SdlOutput::State::Running) << "a moment of quiet keeps it running";
+    run(1000ms);
+    EXPECT_EQ(output->state(), SdlOutput::State::Paused);
+    run(1500ms);
+    EXPECT_EQ(output->state(), SdlOutput::State::Closed) << "a longer quiet closes it";
+    send("play midifile");
+    output->runDue();
+    EXPECT_EQ(output->state(), SdlOutput::State::Running);
+    EXPECT_EQ(output->openAttempts(), 2);
 }
 
 TEST_F(OutputTest, ADeviceThatStopsPullingForASecondIsTakenForLost)
