@@ -267,7 +267,7 @@ std::vector<std::uint8_t> PresetDirectory::subset(std::span<const MidiPreset> ke
         if (readLe16(gens, at) == kInstrumentGenerator)
             putLe16(gens, at + 2, renumbered[readLe16(gens, at + 2)]);
     });
-    copyLevel(kInst, instruments, [](std::vector<std::uint8_t>&, std::size_t) {});
+    copyLevel(kInst, instruments, [](std::vector<std::uint8_t>&, std::size_t) { });
     const auto samples =
         std::span<const std::uint8_t>(bytes_).subspan(table(kShdr).offset, table(kShdr).count * kRecordSizes[kShdr]);
     out[kShdr].assign(samples.begin(), samples.end());
@@ -324,7 +324,7 @@ std::optional<SoundFontFile> SoundFontFile::make(std::string path, std::uint64_t
 std::optional<SoundFontFile> SoundFontFile::open(const std::string& path)
 {
     const ombura::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    struct stat info { };
+    struct stat info{};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     std::optional<Layout> layout =

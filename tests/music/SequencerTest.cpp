@@ -250,7 +250,7 @@ std::vector<float> playStopAndResume(StateSynth& synth, int block)
     t.event(0, {0xC0, 5}).event(0, {0x90, 60, 100}).event(204, {0xB0, 7, 64});
     t.event(36, {0x80, 60, 0}).event(0, {0x90, 62, 100}).event(120, {0x80, 62, 0});
     t.event(120, {0x90, 64, 100}).event(120, {0x80, 64, 0}).end(120);
-    sound::SynthHost host([&synth] { return std::shared_ptr<sound::SynthEngine>(&synth, [](auto*) {}); });
+    sound::SynthHost host([&synth] { return std::shared_ptr<sound::SynthEngine>(&synth, [](auto*) { }); });
     EXPECT_TRUE(host.waitUntilIdle(5s));
     sound::Sequencer sequencer(host);
     sequencer.load(std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t}))));
