@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# Runs the README's test command on Debian 13 from nothing: makes a fresh Debian 13 root with
-# mmdebstrap from the archive this machine installs from, clones the commit that is checked out
-# here into it, and runs ./run-tests there, set-up included, as a new user would. Needs root.
-#   tools/debian13.sh [command]   another command to run in the clone instead (e.g. ./play)
+# Runs a command of the project's on a fresh Debian root, as a new user of that release would meet
+# it: makes the root with mmdebstrap from the archive this machine installs from, clones the commit
+# that is checked out here into it, and runs the command there. Needs root.
+#   tools/fresh-debian.sh [--include PKG,...] SUITE [COMMAND]
+#     SUITE     trixie (Debian 13) or bookworm (Debian 12)
+#     COMMAND   run in the clone; ./run-tests unless given
+#     --include packages put into the root when it is made (what a measurement needs beside the
+#               project's own set-up)
 # The root is made anew on every run and removed afterwards; /proc, /sys and /dev are mounted into
 # it for the run and unmounted whatever happens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command=${1:-./run-tests}
+include=git,ca-certificates
+if [ "${1:-}" = "--include" ]; then
+  include+=",$2"
+  shift 2
+fi
+suite=${1:?usage: $0 [--include PKG,...] SUITE [COMMAND]}
+command=${2:-./run-tests}
 
 # The archive: the first Debian URI this machine's apt uses.
 mirror=$(grep -hoE '^(URIs:|deb) +[^ ]*debian/?( |$)' /etc/apt/sources.list.d/*.sources /etc/apt/sources.list \
-  2>/dev/null | grep -v security | head -n 1 | awk '{print $2}' || true)
+  2>/dev/null | head -n 1 | awk '{print $2}' || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 command -v mmdebstrap >/dev/null || {
@@ -19,7 +29,7 @@ command -v mmdebstrap >/dev/null || {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap >/dev/null
 }
 
-root=$(mktemp -d /var/tmp/ombura-debian13.XXXXXX)
+root=$(mktemp -d "/var/tmp/ombura-$suite.XXXXXX")
 mounted=()
 cleanup() {
   local status=$?
@@ -34,8 +44,8 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 start=$SECONDS
-mmdebstrap --quiet --variant=apt --include=git,ca-certificates trixie "$root" "$mirror"
-echo "debian13: root made in $((SECONDS - start)) s from $mirror"
+mmdebstrap --quiet --variant=apt --include="$include" "$suite" "$root" "$mirror"
+echo "$suite: root made in $((SECONDS - start)) s from $mirror"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 
 mount -t proc proc "$root/proc" && mounted+=("$root/proc")
@@ -48,4 +58,4 @@ git -C "$root/ombura" checkout --quiet --detach "$(git rev-parse HEAD)"
 chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   bash -c 'cd /ombura && '"$command"
-echo "debian13: '$command' passed, $((SECONDS - start)) s in all"
+echo "$suite: '$command' passed, $((SECONDS - start)) s in all"
