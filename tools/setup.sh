@@ -20,6 +20,7 @@ packages=(
   strace time python3 libxcb-shm0-dev libxcb1-dev
   pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-0 dbus
   python3-numpy
+  fluidr3mono-gm-soundfont
 )
 
 missing=()
