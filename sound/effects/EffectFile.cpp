@@ -78,13 +78,11 @@ EffectDecode decodeEffect(std::span<const std::uint8_t> image)
 
     std::optional<EffectError> refused;
     std::uint64_t limit = 0;
-    std::int64_t declared = -1;
     const auto accept = [&](const sndfile::Format& f) {
         if (f.cutShort) {
             refused = EffectError::Truncated;
             return false;
         }
-        declared = f.frames;
         if (f.channels < 1 || f.channels > kMaxChannels || f.rate < static_cast<int>(kMinSampleRate) ||
             f.rate > static_cast<int>(kMaxSampleRate)) {
             refused = EffectError::BadFormat;
@@ -120,11 +118,10 @@ EffectDecode decodeEffect(std::span<const std::uint8_t> image)
         return failure(*refused);
     if (!format)
         return failure(EffectError::Unsupported);
+    if (format->cutShort)
+        return failure(EffectError::Truncated);
     if (stereo.empty())
         return failure(EffectError::Empty);
-    // A compressed stream that ends early (a FLAC or Ogg file cut short) shows only here.
-    if (declared > 0 && stereo.size() / 2 < static_cast<std::size_t>(declared))
-        return failure(EffectError::Truncated);
 
     auto converted = resampleStereo(stereo, static_cast<std::uint32_t>(format->rate));
     if (!converted)

@@ -29,7 +29,8 @@ float ramp(double x)
 
 } // namespace
 
-EffectPlayer::EffectPlayer(EffectLoader::Decoder decoder) : loader_(std::move(decoder))
+EffectPlayer::EffectPlayer(EffectLoader::Decoder decoder, std::function<Clock::time_point()> now)
+    : now_(std::move(now)), loader_(std::move(decoder))
 { }
 
 EffectPlayer::~EffectPlayer() = default;
@@ -120,7 +121,7 @@ bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
     // touching the file system.
     if (noStop && sounding_.load()) {
         std::lock_guard lock(mutex_);
-        expireUnrenderedLocked(Clock::now());
+        expireUnrenderedLocked(now_());
         if (sounding_.load())
             return false;
     }
@@ -147,7 +148,7 @@ bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
     std::shared_ptr<const Waveform> cut;
     std::shared_ptr<const Waveform> oldTail;
     std::uint64_t request = 0;
-    const auto startedAt = Clock::now();
+    const auto startedAt = now_();
     {
         std::lock_guard lock(mutex_);
         expireUnrenderedLocked(startedAt);
@@ -198,7 +199,7 @@ void EffectPlayer::decoded(std::uint64_t request, std::shared_ptr<const Waveform
         if (!sound && !noDefault_)
             sound = defaultSound();
         if (sound)
-            startLocked(sound, Clock::now());
+            startLocked(sound, now_());
         else
             sounding_.store(false);
     }
@@ -211,7 +212,7 @@ void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point start
 {
     std::unique_lock lock(mutex_);
     while (request_ == request && sounding_.load()) {
-        const auto now = Clock::now();
+        const auto now = now_();
         const auto deadline =
             startedAt + lengthOf(frames) +
             (renderingNow() ? std::chrono::duration_cast<Clock::duration>(kRenderGrace) : Clock::duration::zero());
@@ -221,7 +222,7 @@ void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point start
             break;
         }
         // Wake now and then: the output may come or go while we wait.
-        ended_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(50)));
+        ended_.wait_for(lock, std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(50)));
     }
 }
 
@@ -325,7 +326,7 @@ bool EffectPlayer::active() const
         return true;
     // Nothing renders: the effect is over once its real-time length has passed.
     std::lock_guard lock(mutex_);
-    return sounding_.load() && (loop_ || !current_ || Clock::now() - startedAt_ < lengthOf(current_->frames()));
+    return sounding_.load() && (loop_ || !current_ || now_() - startedAt_ < lengthOf(current_->frames()));
 }
 
 } // namespace sound

@@ -28,10 +28,14 @@ namespace sound {
 // and out over five, at their end and when cut off, so neither makes a click.
 class EffectPlayer : public AudioSource {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static constexpr int kFadeInFrames = kOutputRate / 500; // 2 ms
     static constexpr int kFadeOutFrames = kOutputRate / 200; // 5 ms
 
-    explicit EffectPlayer(EffectLoader::Decoder decoder = loadEffectFile);
+    // `now` tells the time that an effect lasts while nothing renders; tests move it by hand.
+    explicit EffectPlayer(EffectLoader::Decoder decoder = loadEffectFile,
+                          std::function<Clock::time_point()> now = &Clock::now);
     ~EffectPlayer() override;
 
     // UI thread. Returns true when the request was taken: the file started, or is being
@@ -69,8 +73,6 @@ public:
     std::size_t decodes() const { return loader_.decodes(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     bool renderingNow() const;
     void expireUnrenderedLocked(Clock::time_point now);
     void startLocked(std::shared_ptr<const Waveform> sound, Clock::time_point at);
@@ -79,6 +81,7 @@ private:
     void waitUntilEnded(std::uint64_t request, Clock::time_point startedAt, std::size_t frames);
     float envelope(std::size_t position, std::size_t total) const;
 
+    const std::function<Clock::time_point()> now_;
     std::function<bool()> probe_;
     std::function<void()> wake_;
     std::function<void(int)> startObserver_;

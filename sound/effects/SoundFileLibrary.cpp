@@ -5,11 +5,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
-#include <string_view>
 #include <vector>
 
 namespace sound::sndfile {
@@ -20,7 +17,11 @@ namespace {
     X(sf_open_virtual)                                                                                                 \
     X(sf_close)                                                                                                        \
     X(sf_command)                                                                                                      \
-    X(sf_readf_float)
+    X(sf_readf_float)                                                                                                  \
+    X(sf_error)                                                                                                        \
+    X(sf_get_chunk_iterator)                                                                                           \
+    X(sf_next_chunk_iterator)                                                                                          \
+    X(sf_get_chunk_size)
 
 OMBURA_SYMBOL_TABLE(SndFile, OMBURA_SNDFILE_FUNCTIONS)
 
@@ -88,26 +89,20 @@ sf_count_t memoryTell(void* user)
 
 constexpr sf_count_t kBlockFrames = 4096;
 
-// libsndfile reads a file cut short up to where it ends, and notes in its log each length field
-// that claims more than is there ("data : 24254 (should be 12105)"). We hold to our rule that
-// such a file is broken, and let libsndfile's own reading of the header say so. A claim one
-// byte over is a missing pad byte, which many writers leave out; the byte rate is no length.
-bool claimsMoreThanItHolds(const char* log)
+// libsndfile reads a file cut short up to where it ends, and announces only the frames that are
+// there. The container's own length fields, as it read them, still say what the file should
+// hold: a chunk (the RIFF or FORM around everything included) that claims more than the whole
+// file was cut short, or lies. One byte over is a missing pad byte, which many writers leave
+// out; the largest length a field can hold stands for "not known" (RF64 and streamed files).
+bool chunkClaimsMoreThanTheFile(const SndFile& sf, SNDFILE* file, std::size_t size)
 {
-    std::string_view rest(log);
-    while (!rest.empty()) {
-        const std::size_t end = std::min(rest.find('\n'), rest.size());
-        const std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-        const std::size_t should = line.find("(should be ");
-        const std::size_t colon = line.find(':');
-        if (should == std::string_view::npos || colon == std::string_view::npos || colon > should)
+    constexpr std::uint64_t chunkHeader = 8;
+    for (SF_CHUNK_ITERATOR* it = sf.sf_get_chunk_iterator(file, nullptr); it != nullptr;
+         it = sf.sf_next_chunk_iterator(it)) {
+        SF_CHUNK_INFO chunk{};
+        if (sf.sf_get_chunk_size(it, &chunk) != SF_ERR_NO_ERROR || chunk.datalen == 0xFFFFFFFFu)
             continue;
-        if (line.find("Bytes/sec") != std::string_view::npos)
-            continue;
-        const long long claimed = std::atoll(std::string(line.substr(colon + 1, should - colon - 1)).c_str());
-        const long long real = std::atoll(std::string(line.substr(should + 11)).c_str());
-        if (claimed > real + 1)
+        if (chunkHeader + chunk.datalen > std::uint64_t{size} + 1)
             return true;
     }
     return false;
@@ -143,9 +138,7 @@ std::optional<Format> read(std::span<const std::uint8_t> image, const std::funct
 
     Format format{info.channels, info.samplerate,
                   info.frames > 0 && info.frames < SF_COUNT_MAX && !lengthIsEstimated(info.format) ? info.frames : -1};
-    std::vector<char> log(16384, '\0');
-    sf->sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size() - 1));
-    format.cutShort = claimsMoreThanItHolds(log.data());
+    format.cutShort = chunkClaimsMoreThanTheFile(*sf, file, image.size());
     if (info.channels <= 0 || info.samplerate <= 0 || !accept(format))
         return std::nullopt;
     // Whole numbers come out scaled to [-1, 1); float files come out as they are, and the
@@ -153,13 +146,18 @@ std::optional<Format> read(std::span<const std::uint8_t> image, const std::funct
     sf->sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 
     std::vector<float> buffer(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(info.channels));
+    std::int64_t frames = 0;
     for (;;) {
         const sf_count_t got = sf->sf_readf_float(file, buffer.data(), kBlockFrames);
         if (got <= 0)
             break;
+        frames += got;
         if (!block(buffer.data(), static_cast<std::size_t>(got)))
-            break;
+            return format;
     }
+    // A compressed stream cut short (FLAC, Ogg) ends before the frames its header announced, and
+    // its decoder may say it lost its way.
+    format.cutShort = sf->sf_error(file) != SF_ERR_NO_ERROR || (format.frames > 0 && frames < format.frames);
     return format;
 }
 

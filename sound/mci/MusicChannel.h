@@ -36,6 +36,8 @@ public:
     std::uint32_t send(std::string_view command, char* reply, unsigned capacity);
     void render(float* out, int frames) override;
     bool active() const override;
+    // Any thread: a tune is playing, or is meant to be and stands still while nothing pulls it.
+    bool playing() const { return sequencer_.playing(); }
     // UI thread: begins loading the SoundFont of a channel made with Start::WhenTold.
     void startLoading() { host_.start(); }
     // Called on the UI thread after a play, so the output can start or unpause.

@@ -1,10 +1,6 @@
 #include "SdlOutput.h"
 
-#include "AudioDrivers.h"
-#include "SdlBackend.h"
-
-#include <algorithm>
-#include <cstdlib>
+#include "SdlDevice.h"
 
 namespace sound {
 
@@ -16,21 +12,34 @@ constexpr int kFlowing = 3;
 
 } // namespace
 
-SdlOutput::SdlOutput(Mixer& mixer, Options options) : mixer_(mixer), options_(options), thread_([this] { run(); })
+SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted)
+    : mixer_(mixer),
+      options_(options),
+      wanted_(std::move(wanted)),
+      device_(std::make_unique<SdlDevice>(options.framesPerBuffer)),
+      clock_(&Clock::now),
+      thread_([this] { run(); })
+{ }
+
+SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted, Manual manual)
+    : mixer_(mixer),
+      options_(options),
+      wanted_(std::move(wanted)),
+      device_(std::move(manual.device)),
+      clock_(std::move(manual.clock))
 { }
 
 SdlOutput::~SdlOutput()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_one();
+        thread_.join();
     }
-    changed_.notify_one();
-    thread_.join();
-    if (device_ != 0)
-        sdl::closeDevice(device_);
-    if (audioInitialised_)
-        sdl::quitAudio();
+    // The device closes with device_, after the thread that called it has ended.
 }
 
 void SdlOutput::wake()
@@ -39,8 +48,7 @@ void SdlOutput::wake()
         std::lock_guard lock(mutex_);
         wakePending_ = true;
         const State s = state_.load();
-        if (s == State::Closed || s == State::Paused ||
-            (s == State::Failed && std::chrono::steady_clock::now() >= nextAttempt_))
+        if (s == State::Closed || s == State::Paused || (s == State::Failed && clock_() >= nextAttempt_))
             state_.store(State::Starting);
     }
     changed_.notify_one();
@@ -80,86 +88,52 @@ void SdlOutput::pull(void* self, float* out, int frames)
         output->idle_.store(true);
 }
 
-// Output thread, mutex not held. Resumes a paused device or opens a new one.
-bool SdlOutput::start()
+// Resumes a paused device or opens a new one, outside the lock.
+void SdlOutput::open(std::unique_lock<std::mutex>& lock)
 {
+    state_.store(State::Starting);
+    idle_.store(false);
+    lock.unlock();
     quietFrames_ = 0; // the callback is not running here: the device is paused or closed
-    if (device_ != 0) {
-        sdl::pauseDevice(device_, false);
-        return true;
+    bool ok = open_;
+    if (open_) {
+        device_->pause(false);
+    } else {
+        ++openAttempts_;
+        const auto opened = device_->open(&SdlOutput::pull, this);
+        if (opened) {
+            ok = open_ = openedBefore_ = true;
+            framesPerBuffer_.store(opened->framesPerBuffer);
+            std::lock_guard driverLock(mutex_);
+            driver_ = opened->driver;
+        }
     }
-    ++openAttempts_;
-    calledSdl_ = true;
-    // A driver kept up since the last quiet close is tried first: it worked, and starting one
-    // costs a round trip to the server.
-    if (audioInitialised_) {
-        if (openOnCurrentDriver())
-            return true;
-        sdl::quitAudio();
-        audioInitialised_ = false;
+    lock.lock();
+    if (ok) {
+        state_.store(State::Running);
+        lastFrames_ = mixer_.framesMixed();
+        lastProgress_ = clock_();
+        progressSeen_ = 0;
+    } else {
+        state_.store(State::Failed);
+        nextAttempt_ = clock_() + options_.retryAfter;
     }
-    const char* userDriver = std::getenv("SDL_AUDIODRIVER");
-    DriverSituation situation;
-    situation.userChoice = userDriver != nullptr && *userDriver != '\0';
-    situation.pipewireRunning = !situation.userChoice && pipewireRunning();
-    situation.serverSeen = serverSeen_;
-    for (const std::string& name : driversToTry(situation)) {
-        if (!sdl::initAudio(name.empty() ? nullptr : name.c_str()))
-            continue;
-        audioInitialised_ = true;
-        if (openOnCurrentDriver())
-            return true;
-        sdl::quitAudio();
-        audioInitialised_ = false;
-    }
-    return false;
-}
-
-// Output thread, mutex not held, a driver up.
-bool SdlOutput::openOnCurrentDriver()
-{
-    const std::string name = sdl::currentDriver();
-    const int frames = options_.framesPerBuffer > 0 ? options_.framesPerBuffer : framesPerBufferFor(name);
-    const auto opened = sdl::openDevice(frames, &SdlOutput::pull, this);
-    if (!opened)
-        return false;
-    device_ = opened->id;
-    framesPerBuffer_.store(opened->framesPerBuffer);
-    serverSeen_ = serverSeen_ || isServerDriver(name);
-    std::lock_guard lock(mutex_);
-    driver_ = name;
-    return true;
 }
 
 // Closes the device outside the lock; a wake that came in meanwhile opens it again at once.
-void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock)
+void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how)
 {
     lock.unlock();
-    sdl::closeDevice(device_);
-    device_ = 0;
+    device_->close(how);
+    open_ = false;
     lock.lock();
     state_.store(wakePending_ ? State::Starting : State::Closed);
 }
 
-// The device went away under us (the server died or hung). Its driver goes with it: SDL's
-// server drivers keep one connection for all devices, and a dead one opens nothing more.
-void SdlOutput::loseDevice(std::unique_lock<std::mutex>& lock)
-{
-    ++losses_;
-    lock.unlock();
-    sdl::closeDevice(device_);
-    device_ = 0;
-    sdl::quitAudio();
-    audioInitialised_ = false;
-    lock.lock();
-    state_.store(wakePending_ ? State::Starting : State::Closed);
-}
-
-// Output thread, Running: true once a flowing callback has not come for the stall limit. A
-// device that has not got going yet may wait for its server much longer than a block (a null
-// sink waking from idle took two seconds for its first request), so only a flow that stops
-// counts.
-bool SdlOutput::stalled(std::chrono::steady_clock::time_point now)
+// Running: true once a flowing callback has not come for the stall limit. A device that has not
+// got going yet may wait for its server much longer than a block (a null sink waking from idle
+// took two seconds for its first request), so only a flow that stops counts.
+bool SdlOutput::stalled(Clock::time_point now)
 {
     const std::uint64_t frames = mixer_.framesMixed();
     if (frames != lastFrames_) {
@@ -171,85 +145,88 @@ bool SdlOutput::stalled(std::chrono::steady_clock::time_point now)
     return progressSeen_ >= kFlowing && now - lastProgress_ >= options_.stallAfter;
 }
 
+std::optional<SdlOutput::Clock::time_point> SdlOutput::step(std::unique_lock<std::mutex>& lock, Clock::time_point now)
+{
+    const State s = state_.load();
+    // A device that has played before is gone for a while (its server died, and may be coming
+    // back). A tune that is meant to be playing asks for it again on its own; its position
+    // stood still meanwhile, since nothing pulled it.
+    const bool noDevice = s == State::Closed || s == State::Failed;
+    const bool reopen = noDevice && openedBefore_ && wanted_ && wanted_();
+
+    if (wakePending_ || reopen) {
+        if (s == State::Failed && now < nextAttempt_)
+            return nextAttempt_; // too soon after a failed attempt: the sound waits for the next
+        wakePending_ = false;
+        if (s != State::Running)
+            open(lock);
+        return std::nullopt;
+    }
+    if (preloadPending_) {
+        preloadPending_ = false;
+        lock.unlock();
+        device_->preload();
+        lock.lock();
+        return std::nullopt;
+    }
+
+    switch (s) {
+    case State::Running:
+        if (device_->lost() || stalled(now)) {
+            // Until a device is back, effects run out in real time instead of waiting for a
+            // callback.
+            ++losses_;
+            closeDevice(lock, OutputDevice::Close::WithDriver);
+            return std::nullopt;
+        }
+        if (idle_.load() && !mixer_.active()) {
+            lock.unlock();
+            device_->pause(true);
+            lock.lock();
+            idle_.store(false);
+            closeAt_ = clock_() + options_.closeAfter;
+            // A wake that came in meanwhile is served next.
+            state_.store(wakePending_ ? State::Starting : State::Paused);
+            return std::nullopt;
+        }
+        return now + kIdlePoll;
+    case State::Paused:
+        if (now >= closeAt_) {
+            closeDevice(lock, OutputDevice::Close::KeepDriver);
+            return std::nullopt;
+        }
+        return closeAt_;
+    default:
+        // Closed, Failed, or Starting without a wake yet: nothing to do until one comes.
+        return Clock::time_point::max();
+    }
+}
+
 void SdlOutput::run()
 {
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        const auto now = std::chrono::steady_clock::now();
-        const State s = state_.load();
-
-        if (wakePending_) {
-            if (s == State::Failed && now < nextAttempt_) {
-                // Too soon after a failed attempt: the sound waits for the next one.
-                changed_.wait_until(lock, nextAttempt_);
-                continue;
-            }
-            wakePending_ = false;
-            const bool mayStart = s == State::Starting || s == State::Closed || s == State::Paused ||
-                                  (s == State::Failed && now >= nextAttempt_);
-            if (mayStart) {
-                state_.store(State::Starting);
-                idle_.store(false);
-                lock.unlock();
-                const bool ok = start();
-                lock.lock();
-                if (ok) {
-                    state_.store(State::Running);
-                    lastFrames_ = mixer_.framesMixed();
-                    lastProgress_ = std::chrono::steady_clock::now();
-                    progressSeen_ = 0;
-                } else {
-                    state_.store(State::Failed);
-                    nextAttempt_ = std::chrono::steady_clock::now() + options_.retryAfter;
-                }
-            }
+        const auto next = step(lock, clock_());
+        if (!next || quit_)
             continue;
-        }
-        if (preloadPending_) {
-            preloadPending_ = false;
-            lock.unlock();
-            calledSdl_ = true;
-            sdl::loadLibrary();
-            lock.lock();
-            continue;
-        }
-
-        switch (s) {
-        case State::Running:
-            if (sdl::deviceLost(device_) || stalled(now)) {
-                // Closed rather than failed: the next sound opens whatever device is there now.
-                // Until then effects run out in real time instead of waiting for a callback.
-                loseDevice(lock);
-                continue;
-            }
-            if (idle_.load() && !mixer_.active()) {
-                lock.unlock();
-                sdl::pauseDevice(device_, true);
-                lock.lock();
-                idle_.store(false);
-                closeAt_ = std::chrono::steady_clock::now() + options_.closeAfter;
-                // A wake that came in meanwhile is served at the top of the loop.
-                state_.store(wakePending_ ? State::Starting : State::Paused);
-                continue;
-            }
-            changed_.wait_for(lock, kIdlePoll);
-            break;
-        case State::Paused:
-            if (now >= closeAt_) {
-                closeDevice(lock);
-                continue;
-            }
-            changed_.wait_until(lock, closeAt_);
-            break;
-        default:
-            // Closed, Failed, or Starting without a wake yet: nothing to do until one comes.
+        if (*next == Clock::time_point::max())
             changed_.wait(lock);
-            break;
-        }
+        else
+            changed_.wait_until(lock, *next);
     }
     lock.unlock();
-    if (calledSdl_)
-        sdl::releaseThread();
+    device_->threadEnding();
+}
+
+void SdlOutput::runDue()
+{
+    std::unique_lock lock(mutex_);
+    const auto now = clock_();
+    for (;;) {
+        const auto next = step(lock, now);
+        if (next && *next > now)
+            return;
+    }
 }
 
 } // namespace sound

@@ -1,30 +1,35 @@
 #pragma once
 
 #include "Mixer.h"
+#include "OutputDevice.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 namespace sound {
 
 // The one audio device. It is opened on the first sound, paused once nothing has sounded for
-// a moment and closed after a longer quiet, so a stopped game costs no CPU. Every SDL call that
-// can block runs on the output's own thread: wake() only sets a flag.
-//
-// The driver is chosen on that thread too (see AudioDrivers.h): PipeWire when its server runs,
-// then PulseAudio, then ALSA, unless the user has named one in SDL_AUDIODRIVER.
+// a moment and closed after a longer quiet, so a stopped game costs no CPU. Every call that
+// can block on the device runs on the output's own thread: wake() only sets a flag.
 //
 // Without a device (no sound card, no server, a bad SDL_AUDIODRIVER) the game stays silent.
 // Opening is tried again at the next sound, at most once per retry interval; a sound that
 // comes sooner is kept and served when the interval ends. A device that goes away while
-// playing (the server died) is closed with its driver, so the next sound starts afresh.
+// playing (the server died) is closed with its driver. Once a device has played, a tune that
+// is meant to be playing (`wanted`) does not wait for a sound: the output tries again every
+// retry interval on its own, and the tune goes on from where the lost device left it.
 class SdlOutput {
 public:
+    using Clock = std::chrono::steady_clock;
+
     struct Options {
         // 0: the block size that suits the driver in use.
         int framesPerBuffer = 0;
@@ -38,10 +43,20 @@ public:
         std::chrono::milliseconds stallAfter{1000};
     };
 
+    // For tests: the output runs this device on this clock, and no thread of its own; the test
+    // calls runDue() whenever it has moved the clock or asked for a sound.
+    struct Manual {
+        std::unique_ptr<OutputDevice> device;
+        std::function<Clock::time_point()> clock;
+    };
+
     enum class State { Closed, Starting, Running, Paused, Failed };
 
-    SdlOutput(Mixer& mixer, Options options);
+    // `wanted`, asked on the output's thread, says whether something is meant to sound without
+    // another request to come (a playing tune).
+    SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted = {});
     explicit SdlOutput(Mixer& mixer) : SdlOutput(mixer, Options{}) { }
+    SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted, Manual manual);
     ~SdlOutput();
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
@@ -51,6 +66,8 @@ public:
     // Any thread: open SDL on the output's thread now, so that neither the first sound nor the
     // first effect has to. Never blocks.
     void preload();
+    // Manual outputs only: does everything that is due at the clock's time.
+    void runDue();
 
     // True while the mixer is pulled in real time or is about to be (opening, resuming).
     bool rendering() const;
@@ -65,22 +82,26 @@ public:
 private:
     static void pull(void* self, float* out, int frames);
     void run();
-    bool start();
-    bool openOnCurrentDriver();
-    void closeDevice(std::unique_lock<std::mutex>& lock);
-    void loseDevice(std::unique_lock<std::mutex>& lock);
-    bool stalled(std::chrono::steady_clock::time_point now);
+    // Does what is due at `now`, the mutex held; returns when to look again, or nothing to
+    // look again at once.
+    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock, Clock::time_point now);
+    void open(std::unique_lock<std::mutex>& lock);
+    void closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how);
+    bool stalled(Clock::time_point now);
 
     Mixer& mixer_;
     const Options options_;
+    const std::function<bool()> wanted_;
+    const std::unique_ptr<OutputDevice> device_;
+    const std::function<Clock::time_point()> clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool quit_ = false;
     bool wakePending_ = false;
     bool preloadPending_ = false;
-    std::chrono::steady_clock::time_point nextAttempt_{};
-    std::chrono::steady_clock::time_point closeAt_{};
+    Clock::time_point nextAttempt_{};
+    Clock::time_point closeAt_{};
 
     std::atomic<State> state_{State::Closed};
     std::atomic<bool> idle_{false};
@@ -90,12 +111,10 @@ private:
     std::string driver_; // guarded by mutex_
 
     // Output-thread only.
-    bool calledSdl_ = false;
-    bool audioInitialised_ = false;
-    std::uint32_t device_ = 0;
-    bool serverSeen_ = false;
+    bool open_ = false;
+    bool openedBefore_ = false; // a device has played: a failure now is an outage
     std::uint64_t lastFrames_ = 0;
-    std::chrono::steady_clock::time_point lastProgress_{};
+    Clock::time_point lastProgress_{};
     int progressSeen_ = 0;
     std::int64_t quietFrames_ = 0; // audio thread
 

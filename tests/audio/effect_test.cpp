@@ -24,8 +24,9 @@ constexpr std::uint32_t kLoopFlags = kGameFlags | static_cast<std::uint32_t>(Sou
 constexpr std::uint32_t kInterrupt = SoundFlag::Async | SoundFlag::NoDefault; // 3
 constexpr std::uint32_t kSync = 0;
 
-constexpr std::size_t kIn = EffectPlayer::kFadeInFrames;
-constexpr std::size_t kOut = EffectPlayer::kFadeOutFrames;
+// docs/SOUND.md: effects fade in over 2 ms and out over 5 ms.
+constexpr std::size_t kIn = 96;
+constexpr std::size_t kOut = 240;
 
 // The largest step from one sample to the next in `stereo`, either side.
 float largestStep(const std::vector<float>& stereo, float before = 0.0f)
@@ -80,11 +81,17 @@ protected:
         return taken;
     }
 
+    // The time moves only when the test moves it: an effect that no output renders lasts
+    // exactly its length, and a synchronous request waits for its render however slow.
+    void advance(std::chrono::milliseconds span) { now_ += std::chrono::nanoseconds(span).count(); }
+
     OddTempDir dir;
     std::string a;
     std::string b;
     std::string missing = "/nonexistent folder/zaku.dat";
-    EffectPlayer player;
+    std::atomic<std::int64_t> now_{0};
+    EffectPlayer player{loadEffectFile,
+                        [this] { return EffectPlayer::Clock::time_point(std::chrono::nanoseconds(now_.load())); }};
 };
 
 } // namespace
@@ -95,6 +102,10 @@ TEST_F(EffectPlayerTest, RefusesWhileSoundingAndAcceptsRightAfterTheLastSample)
     EXPECT_TRUE(player.lastRequestPlayed());
     auto out = pull(999);
     EXPECT_FLOAT_EQ(out[500 * 2], 0.25f);
+    EXPECT_LT(out[(kIn - 1) * 2], 0.25f) << "fading in to the last frame of 2 ms";
+    EXPECT_FLOAT_EQ(out[kIn * 2], 0.25f);
+    EXPECT_FLOAT_EQ(out[(1000 - kOut - 1) * 2], 0.25f);
+    EXPECT_LT(out[(1000 - kOut) * 2], 0.25f) << "fading out over the last 5 ms";
     EXPECT_TRUE(player.active());
     EXPECT_FALSE(player.play(b, kGameFlags)) << "one sample of A is still to be mixed";
     EXPECT_FALSE(player.play(a, kLoopFlags));
@@ -173,16 +184,14 @@ TEST_F(EffectPlayerTest, SyncCutsOffTheSoundingEffectAndReturnsOnlyAtItsEnd)
     ASSERT_TRUE(start(a, kLoopFlags));
     pull(100);
     auto done = std::async(std::launch::async, [&] { return player.play(b, kSync); });
-    // Wait until the synchronous request has replaced the loop: B's level appears.
-    std::vector<float> block;
+    // Pulled frame by frame until the synchronous request has replaced the loop: B's level.
+    std::vector<float> block = pull(1);
     int rendered = 0;
-    for (int i = 0; i < 2000; ++i) {
+    for (int looped = 0; block[0] <= 0.3f; ++looped) {
+        ASSERT_LT(looped, 100 * kOutputRate) << "B never replaced the loop";
+        std::this_thread::yield();
         block = pull(1);
-        if (block[0] > 0.3f)
-            break;
-        std::this_thread::sleep_for(1ms);
     }
-    ASSERT_GT(block[0], 0.3f);
     while (player.active()) {
         EXPECT_EQ(done.wait_for(0s), std::future_status::timeout)
             << "returned while B still sounds, after " << rendered << " frames";
@@ -282,37 +291,34 @@ TEST_F(EffectPlayerTest, WithoutAnOutputAnEffectSoundsForItsRealTimeLength)
     player.setRenderingProbe([] { return false; });
     const std::string tenth = dir.file("tenth.dat").string();
     writeFile(tenth, levelWav(4800, 1000)); // 100 ms
-    // Both files decoded first, and nothing sounding.
     ASSERT_TRUE(start(b, kGameFlags));
-    while (!start(tenth, kGameFlags))
-        std::this_thread::sleep_for(5ms);
-    while (player.active())
-        std::this_thread::sleep_for(5ms);
+    advance(1s);
+    ASSERT_TRUE(start(tenth, kGameFlags));
+    advance(1s);
+    EXPECT_FALSE(player.active()) << "both decoded, and nothing sounding";
 
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(player.play(tenth, kGameFlags));
+    advance(99ms);
+    EXPECT_TRUE(player.active());
     EXPECT_FALSE(player.play(b, kGameFlags));
-    while (!player.play(b, kGameFlags))
-        std::this_thread::sleep_for(5ms);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+    advance(1ms);
+    EXPECT_FALSE(player.active());
+    EXPECT_TRUE(player.play(b, kGameFlags));
 
-    const auto syncStart = std::chrono::steady_clock::now();
-    EXPECT_TRUE(player.play(tenth, kSync)) << "must return, not wait for a device that is not there";
-    EXPECT_GE(std::chrono::steady_clock::now() - syncStart, 100ms);
+    auto done = std::async(std::launch::async, [&] { return player.play(tenth, kSync); });
+    EXPECT_EQ(done.wait_for(20ms), std::future_status::timeout) << "returned before its time had passed";
+    advance(100ms);
+    ASSERT_EQ(done.wait_for(10s), std::future_status::ready) << "must return, not wait for a device that is not there";
+    EXPECT_TRUE(done.get());
     EXPECT_FALSE(player.active());
 }
 
 namespace {
 
-// The play-sound call served by one effect player, with a thread standing in for the device.
+// The play-sound call served by one effect player, recording what the game asked.
 class PlayerPlatform : public SoundPlatform {
 public:
-    explicit PlayerPlatform(EffectPlayer& player) : player_(player), device_([this] { pullWhileOpen(); }) { }
-    ~PlayerPlatform() override
-    {
-        open_ = false;
-        device_.join();
-    }
+    explicit PlayerPlatform(EffectPlayer& player) : player_(player) { }
     std::uint32_t mciSendString(std::string_view, char*, unsigned) override { return 1; }
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override
     {
@@ -320,24 +326,11 @@ public:
         taken_.push_back(player_.play(path, flags));
         return taken_.back();
     }
-    std::uint64_t framesPulled() const { return pulled_.load(); }
     std::vector<std::uint32_t> flags_;
     std::vector<bool> taken_;
 
 private:
-    void pullWhileOpen()
-    {
-        std::vector<float> block(128 * 2);
-        while (open_) {
-            player_.render(block.data(), 128);
-            pulled_ += 128;
-            std::this_thread::sleep_for(1ms);
-        }
-    }
     EffectPlayer& player_;
-    std::atomic<bool> open_{true};
-    std::atomic<std::uint64_t> pulled_{0};
-    std::thread device_;
 };
 
 } // namespace
@@ -350,20 +343,26 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
     // Mode 1 (flags 27): loops until a request that may interrupt replaces it.
     mm.PlayEffect(b, 1);
     ASSERT_TRUE(player.settle());
-    const std::uint64_t loopStart = platform.framesPulled();
-    while (platform.framesPulled() < loopStart + 300 * 4)
-        std::this_thread::sleep_for(1ms);
+    pull(300 * 4);
     EXPECT_TRUE(player.active()) << "still sounding after four lengths of B";
     mm.PlayEffect(a, 0);
     EXPECT_FALSE(platform.taken_.back()) << "mode 0 (flags 19) is refused while the loop sounds";
     EXPECT_TRUE(player.active());
 
     // Any other mode (flags 0): the loop is cut, and the call returns once A has played out.
-    mm.PlayEffect(a, 7);
-    const std::uint64_t returnedAt = platform.framesPulled();
-    EXPECT_FALSE(player.active()) << "A ended before the call returned";
+    auto done = std::async(std::launch::async, [&] { mm.PlayEffect(a, 7); });
+    std::size_t framesOfA = 0;
+    for (int blocks = 0; done.wait_for(0s) != std::future_status::ready; ++blocks) {
+        ASSERT_LT(blocks, 100 * kOutputRate) << "the call never returned";
+        std::this_thread::yield();
+        const auto block = pull(16);
+        for (std::size_t i = 0; i < block.size(); i += 2)
+            framesOfA += block[i] == 0.25f ? 1 : 0;
+    }
+    // A alone at its level: after the loop's fade under its start, before its own fade out.
+    EXPECT_EQ(framesOfA, 1000 - 2 * kOut) << "A was heard whole before the call returned";
+    EXPECT_FALSE(player.active());
     EXPECT_TRUE(player.lastRequestPlayed());
-    EXPECT_GE(returnedAt, loopStart + 300 * 4 + 1000);
     mm.PlayEffect(a, 0);
     EXPECT_TRUE(platform.taken_.back()) << "the channel is free again for mode 0";
     EXPECT_EQ(platform.flags_, (std::vector<std::uint32_t>{27, 19, 0, 19}));
@@ -371,17 +370,22 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
 
 TEST(SoftLimit, NeverPassesItsCeilingAndLeavesTheShippedLevelsAlone)
 {
+    constexpr float knee = 0.6f; // -4.4 dBFS
+    constexpr float ceiling = 0.891f; // -1 dBFS
     float last = 0.0f;
     for (float x = 0.0f; x < 40.0f; x += 0.001f) {
         const float y = softLimit(x);
-        ASSERT_LE(y, kLimiterCeiling) << x;
+        ASSERT_LE(y, ceiling) << x;
         ASSERT_GE(y, last) << x << ": it never folds back";
         ASSERT_FLOAT_EQ(softLimit(-x), -y);
-        if (x <= kLimiterKnee) {
+        if (x <= knee) {
             ASSERT_FLOAT_EQ(y, x) << "below the knee the mix passes untouched";
+        } else if (x > knee + 0.01f) {
+            ASSERT_LT(y, x) << "past the knee it bends";
         }
         last = y;
     }
+    EXPECT_GT(softLimit(40.0f), ceiling - 0.001f) << "and comes as close to the ceiling as it may";
     EXPECT_EQ(softLimit(NAN), 0.0f);
     EXPECT_EQ(softLimit(INFINITY), 0.0f);
     EXPECT_EQ(softLimit(-INFINITY), 0.0f);

@@ -84,7 +84,7 @@ TEST_F(EngineTest, OfflineEngineServesBothCallsAndMixesTheEffect)
     ASSERT_TRUE(engine.effects().settle());
     std::vector<float> out(512 * 2);
     engine.mixer().render(out.data(), 512);
-    EXPECT_FLOAT_EQ(out[200 * 2], kMixLevels.effects * 0.25f);
+    EXPECT_FLOAT_EQ(out[200 * 2], 0.25f * 0.25f) << "the effects' gain in the mix is 0.25";
     EXPECT_EQ(engine.mixer().effectStarts(), 1u);
     EXPECT_FALSE(engine.sndPlaySound(spin, 19)) << "refused while the spin still sounds";
 }
@@ -106,10 +106,8 @@ TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
         EXPECT_LE(output.framesPerBuffer(), 512);
         EXPECT_GE(engine->mixer().framesMixed(), 4800u);
         EXPECT_EQ(engine->mixer().effectStarts(), 1u);
-        // Quiet for half a second: paused; after the close delay: closed.
-        EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Paused; }));
+        // Quiet, it closes; and it comes back for the next sound. (When, OutputTest pins down.)
         EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Closed; }));
-        // And it comes back for the next sound.
         EXPECT_TRUE(engine->sndPlaySound(spin, 19));
         EXPECT_TRUE(eventually([&] { return engine->mixer().effectStarts() == 2; }));
         EXPECT_EQ(output.openAttempts(), 2);
@@ -117,18 +115,6 @@ TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
     case Expect::NoDevice:
         EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Failed; }));
         EXPECT_EQ(engine->mixer().framesMixed(), 0u) << "silent: nothing pulled the mixer";
-        // Presses keep coming; the device is not tried again for each of them, but the last
-        // one is kept and tried once the retry interval is over, so that a server that has
-        // just come back is found without waiting for yet another sound.
-        for (int i = 0; i < 20; ++i) {
-            engine->sndPlaySound(spin, 19);
-            std::this_thread::sleep_for(10ms);
-        }
-        EXPECT_LE(output.openAttempts(), 2);
-        EXPECT_TRUE(eventually([&] { return output.openAttempts() == 2; }, 3000ms));
-        std::this_thread::sleep_for(1200ms);
-        EXPECT_EQ(output.openAttempts(), 2) << "no sound since: no attempt";
-        EXPECT_EQ(output.state(), SdlOutput::State::Failed);
         break;
     case Expect::Unknown:
         break;
@@ -137,17 +123,14 @@ TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
 
 TEST_F(EngineTest, SynchronousRequestReturnsWithOrWithoutADevice)
 {
+    // With a device the caller waits until the last sample is mixed; without one, the
+    // sound's length (EffectPlayerTest times that on a clock of its own).
     auto engine = deviceEngine();
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(engine->sndPlaySound(spin, 0));
     EXPECT_FALSE(engine->effects().active());
-    // With a device the caller waits until the last sample is mixed; without one, the
-    // sound's length in real time.
     if (expectation() == Expect::Device) {
         // The block that held the last sample may still be finishing in the mixer.
-        EXPECT_TRUE(eventually([&] { return engine->mixer().framesMixed() >= 4800u; }, 100ms));
-    } else if (expectation() == Expect::NoDevice) {
-        EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+        EXPECT_TRUE(eventually([&] { return engine->mixer().framesMixed() >= 4800u; }));
     }
 
     // An unplayable file without no-default: the beep, also waited for.

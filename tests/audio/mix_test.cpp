@@ -121,13 +121,14 @@ TEST_F(MixTest, EveryCutOfTheMusicFadesInsteadOfStepping)
             const float level = peakOf(out, cutAt - window, cutAt);
             const float ownStep = largestStep(out, cutAt - window, cutAt);
             ASSERT_GT(level, 0.01f) << "the tune was sounding when it was cut";
-            const std::size_t fadeEnd = cutAt + static_cast<std::size_t>(Sequencer::kCutFadeFrames);
+            const std::size_t fadeEnd = cutAt + 384; // docs/SOUND.md: every cut fades over 8 ms
             // What a sine at that level steps at 100 Hz, on top of what the music itself did.
             const float allowed =
                 ownStep + level * 2 * static_cast<float>(std::sin(std::numbers::pi * 100 / kOutputRate));
             EXPECT_LE(largestStep(out, cutAt, fadeEnd + 1), allowed) << "level " << level << ", own step " << ownStep;
             if (!c.silentAfter)
                 continue;
+            EXPECT_GT(peakOf(out, fadeEnd - 96, fadeEnd), 0.0f) << "still fading in the fade's last 2 ms";
             EXPECT_EQ(peakOf(out, fadeEnd, out.size() / 2), 0.0f) << "silent once the fade is over";
             worstJump = std::max(worstJump, std::fabs(out[(fadeEnd - 1) * 2]));
             worstJump = std::max(worstJump, std::fabs(out[(fadeEnd - 1) * 2 + 1]));
@@ -166,9 +167,9 @@ TEST_F(MixTest, ADenseTuneNeverPassesFullScale)
         engine->effects().settle();
         const std::vector<float> out = render(*engine, 0.2);
         for (float v : out)
-            ASSERT_LE(std::fabs(v), kLimiterCeiling);
+            ASSERT_LE(std::fabs(v), 0.891f) << "-1 dBFS";
         if (i == 5) {
-            EXPECT_GT(peakOf(out, 0, out.size() / 2), kLimiterKnee) << "loud enough to reach the limiter";
+            EXPECT_GT(peakOf(out, 0, out.size() / 2), 0.6f) << "loud enough to reach the limiter's knee";
         }
     }
 }
@@ -180,6 +181,11 @@ TEST_F(MixTest, TheShippedTuneAndSpinSoundAreBalancedAndLeaveHeadroom)
         GTEST_SKIP() << "FluidSynth did not load";
     const auto music = mixmeasure::measure(*tune);
     const auto spin = mixmeasure::measure(mixmeasure::renderEffect(kData + "/kuruiya.dat"));
+    // The levels docs/SOUND.md gives, which a gain of the mix moved by a tenth misses by 0.8 LU.
+    EXPECT_NEAR(spin.integratedLufs, -18.13, 0.3);
+    if (const auto small = mixmeasure::renderTune(kData + "/bgm.dat", "/usr/share/sounds/sf2/TimGM6mb.sf2", 51.0)) {
+        EXPECT_NEAR(mixmeasure::measure(*small).integratedLufs, -19.36, 0.3);
+    }
     EXPECT_LE(std::fabs(music.integratedLufs - spin.integratedLufs), 6.0)
         << "tune " << music.integratedLufs << " LUFS, spin " << spin.integratedLufs << " LUFS";
     const auto game = mixmeasure::renderGame(kData + "/bgm.dat", kData + "/kuruiya.dat", "", 51.0, 0.6);

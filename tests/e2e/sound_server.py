@@ -9,7 +9,9 @@ real input on a private Xvfb, as in e2e.py, and must:
   - sound at Start, add its effect at a press, and fall silent at Stop;
   - name its stream "Ombura" with the role of a game, and on PipeWire use the native driver;
   - play on when the server is killed (no freeze, no message box);
-  - sound again within a second of the next Start once the server is back.
+  - once the server is back, sound again within a second with no press and no Start, and
+    within a second of the next Start;
+  - stay silent when the server comes back after a Stop made while it was gone.
 The session bus of dbus-run-session carries the accessibility tree only.
 """
 import os
@@ -157,6 +159,12 @@ def check_press_effect(game, rec, baseline, players, signature):
     raise Failure("no press added the spin sound over the music")
 
 
+def game_stream(server):
+    """Whether a stream plays into the server (the recorder's is a source output, not counted)."""
+    r = server.pactl("list", "short", "sink-inputs", timeout=5)
+    return r.returncode == 0 and r.stdout.strip() != ""
+
+
 def check_stream_names(server, game):
     if isinstance(server, ss.PipeWireServer):
         nodes, clients = {}, {}
@@ -266,13 +274,29 @@ def play(kind, binary):
         time.sleep(2.0)
         game.check_alive()
 
+        # The game is on and its tune meant to be playing: with no press and no Start, the
+        # music comes back by itself once the server does.
         ss.restart(server)
+        back = time.monotonic()
         say(f"{kind} back: {server.pids()}")
+        wait_for(lambda: game_stream(server), 10, "the game's stream on the server that came back")
+        joined = time.monotonic() - back
         rec = ss.MonitorRecorder(server)
-        # Nothing asks for sound meanwhile, so nothing sounds: what comes next is the Start's.
-        check_silent(rec, 1.0, "sounding with the server back before the next Start")
+        sink_first = rec.snapshot()[1][0][0]
+        heard = wait_sound(rec, back, 10, "the music at the sink with the server back, no press")
+        say(f"with the server back, the game's stream joined {joined:.2f} s later and the music "
+            f"sounded at the sink {heard - back:.2f} s later (the sink's first sound of all: "
+            f"{sink_first - back:.2f} s)")
+        # A fresh PulseAudio null sink sounds nothing for its first two seconds, whoever plays
+        # into it (a sound card's sink starts at once): the music must be in its first sound.
+        late = heard - max(back, sink_first)
+        if joined > RETURN_LIMIT or late > RETURN_LIMIT:
+            raise Failure(f"the music came back {late:.2f} s after the server could sound, its "
+                          f"stream {joined:.2f} s after the server (limit {RETURN_LIMIT} s)")
+
         menu(game, "中止")
-        time.sleep(0.5)
+        time.sleep(1.0)
+        check_silent(rec, 1.0, "still sounding after Stop with the server back")
         t = menu(game, "開始")
         heard = wait_sound(rec, t, 10, "sound at the sink after Start with the server back")
         say(f"with the server back, Start sounded at the sink {heard - t:.2f} s after the click")
@@ -280,6 +304,18 @@ def play(kind, binary):
             raise Failure(f"sound came back {heard - t:.2f} s after Start "
                           f"(limit {RETURN_LIMIT} s)")
         check_stream_names(server, game)
+
+        # Stopped while the server is gone, the game asks for nothing when it comes back.
+        time.sleep(1.0)
+        rec.stop()
+        server.kill()
+        say("server killed again")
+        time.sleep(1.5)
+        menu(game, "中止")
+        ss.restart(server)
+        rec = ss.MonitorRecorder(server)
+        check_silent(rec, 1.5, "sounding with the server back after a Stop while it was gone")
+        say("a game stopped while the server was gone stayed silent when it came back")
         e2e.check_exit(game)
         say("PASS")
         return 0

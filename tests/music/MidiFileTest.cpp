@@ -40,6 +40,16 @@ TEST(MidiFile, TempoChangesTurnTicksIntoSamples)
     EXPECT_EQ(s->endSample, 60000);
 }
 
+// docs/SOUND.md: numbers of up to four bytes, as the format allows; five are refused below.
+TEST(MidiFile, ReadsNumbersOfFourBytes)
+{
+    Track t;
+    t.event(0, {0x90, 60, 100}).event(0x200000, {0x80, 60, 0}).end(0); // 0x81 0x80 0x80 0x00
+    const auto s = parseMidi(music_test::smf(0, 480, {t}));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->events.back().sample, std::int64_t{0x200000} * 50) << "50 samples a tick at 120 bpm";
+}
+
 TEST(MidiFile, MergesTracksInTimeOrderWithTempoFromAnyTrack)
 {
     Track conductor;
@@ -195,9 +205,26 @@ TEST(MidiFile, LoadsOnlyRegularFilesOfSaneSize)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(sound::loadMidiFile(fifo).error, MidiLoadError::Invalid);
 
-    // A valid header followed by a sparse hole past the size limit.
-    const std::string huge = scratch.write("huge.dat", music_test::tune(500));
-    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(sound::kMaxMidiFileBytes + 1)), 0);
+    // docs/SOUND.md: at most 16 MiB. A text event fills a tune up to the limit; a byte more is
+    // refused, whatever it holds.
+    constexpr std::size_t limit = 16u << 20;
+    const Bytes small = music_test::tune(500);
+    Track text;
+    text.data = {0x00, 0xFF, 0x01};
+    const std::size_t body = limit - small.size() - 8 - text.data.size() - 4 - 4;
+    text.number(static_cast<std::uint32_t>(body));
+    text.data.resize(text.data.size() + body, 'a');
+    text.end(0);
+    Bytes full = music_test::smf(1, 480, {text});
+    full.erase(full.begin(), full.begin() + 14);
+    Bytes atLimit = small;
+    atLimit[11] = 2; // two tracks
+    atLimit[9] = 1; // format 1
+    atLimit.insert(atLimit.end(), full.begin(), full.end());
+    ASSERT_EQ(atLimit.size(), limit);
+    const std::string huge = scratch.write("huge.dat", atLimit);
+    EXPECT_EQ(sound::loadMidiFile(huge).error, MidiLoadError::None);
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(limit + 1)), 0);
     EXPECT_EQ(sound::loadMidiFile(huge).error, MidiLoadError::Invalid);
 
     if (geteuid() != 0) {
