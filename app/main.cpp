@@ -92,8 +92,7 @@ int main(int argc, char** argv)
         std::chrono::seconds(2));
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
-    app::afterFirstFrame(
-        window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
+    app::afterFirstFrame(window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
     const int status = QApplication::exec();
     // Exit ends the program at once. There is nothing to save, and a SoundFont that is still
     // loading at idle priority must not hold the end up: on a busy machine that can take long.

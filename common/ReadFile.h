@@ -29,7 +29,7 @@ enum class ReadError {
 struct FileContents {
     ReadError error = ReadError::None;
     // What fstat said of the file; valid when error is None, NotAFile or TooLarge.
-    struct stat info { };
+    struct stat info{};
     std::vector<std::uint8_t> bytes; // only when error is None; a file that shrank gives less
 };
 

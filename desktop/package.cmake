@@ -92,7 +92,8 @@ set(OMBURA_DEBIAN_DEPENDS
     libsndfile1
     libsoxr0
     libsamplerate0
-    libasound2
+    # Debian 13 renamed it for the 64-bit time_t change; the old name only as an alternative.
+    "libasound2t64 | libasound2"
     "fluid-soundfont-gm | timgm6mb-soundfont"
     fonts-ipafont-gothic
     fonts-kouzan-mouhitsu)

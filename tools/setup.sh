@@ -1,30 +1,50 @@
 #!/usr/bin/env bash
-# Installs what building, playing and testing Ombura need on Debian 12, and only what is missing.
+# Installs what Ombura needs on Debian 12 or 13, and only what is missing.
+#   tools/setup.sh play   what building and running the game needs (./play)
+#   tools/setup.sh        that, and everything the tests, the checks and the package test use
+# A package counts as present when dpkg says it is installed, so a second run on a complete machine
+# never calls apt and never asks for a password.
 set -euo pipefail
 
-packages=(
+# Building and running the game.
+play=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
-  libfluidsynth-dev libsdl2-dev
-  libsndfile1-dev libsoxr-dev libsamplerate0-dev libebur128-dev sox
-  qt6-svg-dev abcmidi
-  googletest libgtest-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev qt6-wayland
+  libfluidsynth-dev libsdl2-dev libsndfile1-dev libsoxr-dev libsamplerate0-dev
+  abcmidi
   fonts-ipafont-gothic fonts-kouzan-mouhitsu
-  fluid-soundfont-gm timgm6mb-soundfont fluidsynth
-  xvfb xauth xdotool x11-utils imagemagick
-  weston qt6-wayland
-  desktop-file-utils appstream
-  lintian dpkg-dev file
-  at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil openbox fontconfig
-  clang libclang-rt-14-dev clang-format clang-tidy ccache
-  strace time python3 libxcb-shm0-dev libxcb1-dev
-  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber libpipewire-0.3-0 dbus
-  python3-numpy
+  fluid-soundfont-gm timgm6mb-soundfont
 )
 
+# The tests, the sanitizer and fuzzer builds, the formatter and the package test. clang-format has
+# its version pinned, because each release formats a little differently and CI's verdict must not
+# depend on the release; clang, clang-tidy and the sanitizer runtimes are the release's own.
+develop=(
+  ccache
+  googletest libgtest-dev libebur128-dev libxcb-shm0-dev sox fluidsynth
+  fluidr3mono-gm-soundfont musescore-general-soundfont-small python3-mido
+  xvfb xauth xdotool x11-utils imagemagick openbox fontconfig
+  weston
+  desktop-file-utils appstream lintian dpkg-dev file
+  at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil
+  clang libclang-rt-dev clang-format-19 clang-tidy
+  strace time python3 python3-numpy
+  pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber dbus
+)
+
+wanted=("${play[@]}")
+case "${1:-all}" in
+  play) ;;
+  all) wanted+=("${develop[@]}") ;;
+  *) echo "usage: $0 [play]" >&2; exit 2 ;;
+esac
+
+# dpkg-query answers for all the names in one call; a name it does not know is simply missing.
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null |
+  awk '$NF == "installed" { print $1 }' || true)
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for p in "${wanted[@]}"; do
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -161,7 +161,7 @@ EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp)
 
 std::optional<FileStamp> stampOf(const std::string& path)
 {
-    struct stat st { };
+    struct stat st{};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return stampFrom(st);

@@ -3,8 +3,6 @@
 #include "ByteOrder.h"
 
 #include <algorithm>
-#include <array>
-#include <bitset>
 #include <cstring>
 
 namespace sound {
@@ -19,8 +17,6 @@ constexpr std::uint32_t kDefaultTempo = 500000; // microseconds per quarter note
 constexpr std::uint8_t kMeta = 0xFF;
 constexpr std::uint8_t kMetaTempo = 0x51;
 constexpr std::uint8_t kMetaEnd = 0x2F;
-constexpr int kDrumChannel = 9;
-constexpr std::uint16_t kDrumBank = 128;
 
 using ombura::readBe16;
 using ombura::readBe32;
@@ -259,44 +255,6 @@ private:
     std::uint64_t tempo_ = kDefaultTempo;
 };
 
-// The instruments a tune picks, found the way the synthesiser will find them: the bank comes
-// from controller 0 on melodic channels; the drum channel always looks in the drum bank. A
-// channel that plays before any program change gets the power-on piano or standard kit, and a
-// tune with system-exclusive messages may reset the synthesiser (GM, GS and XG resets do),
-// which chooses both on every channel: they are listed too, so that neither is read from the
-// font while the tune plays.
-std::vector<MidiPreset> presetsOf(const std::vector<MidiEvent>& events)
-{
-    std::array<std::uint16_t, 16> bank{};
-    std::bitset<16> chosen;
-    std::bitset<129 * 128> seen;
-    std::vector<MidiPreset> presets;
-    const auto add = [&](std::uint16_t b, std::uint8_t program) {
-        const std::size_t key = std::size_t{b} * 128 + program;
-        if (!seen.test(key)) {
-            seen.set(key);
-            presets.push_back({b, program});
-        }
-    };
-    for (const MidiEvent& e : events) {
-        const int channel = e.status & 0x0F;
-        const int kind = e.status & 0xF0;
-        if (e.status == 0xF0) {
-            add(0, 0);
-            add(kDrumBank, 0);
-        } else if (kind == 0xB0 && e.data1 == 0) {
-            bank[static_cast<std::size_t>(channel)] = e.data2;
-        } else if (kind == 0xC0) {
-            chosen.set(static_cast<std::size_t>(channel));
-            add(channel == kDrumChannel ? kDrumBank : bank[static_cast<std::size_t>(channel)], e.data1);
-        } else if (kind == 0x90 && e.data2 > 0 && !chosen.test(static_cast<std::size_t>(channel))) {
-            chosen.set(static_cast<std::size_t>(channel));
-            add(channel == kDrumChannel ? kDrumBank : 0, 0);
-        }
-    }
-    return presets;
-}
-
 // A RIFF RMID file carries the MIDI file whole in its "data" chunk.
 std::optional<Bytes> unwrapRmid(Bytes file)
 {
@@ -385,7 +343,6 @@ std::optional<MidiSequence> parseMidi(Bytes bytes)
         sequence.events.push_back(e);
     }
     sequence.events.shrink_to_fit();
-    sequence.presets = presetsOf(sequence.events);
     return sequence;
 }
 

@@ -16,18 +16,13 @@ struct MidiEvent {
     std::uint8_t status = 0;
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0;
+    friend bool operator==(const MidiEvent&, const MidiEvent&) = default;
 };
 
 struct MidiSysex {
     std::uint32_t offset = 0; // into MidiSequence::sysexBytes; without the framing F0 and F7
     std::uint32_t size = 0;
-};
-
-// An instrument a tune selects, as the synthesiser will look it up: drums sit in bank 128.
-struct MidiPreset {
-    std::uint16_t bank = 0;
-    std::uint8_t program = 0;
-    friend bool operator==(const MidiPreset&, const MidiPreset&) = default;
+    friend bool operator==(const MidiSysex&, const MidiSysex&) = default;
 };
 
 // A whole tune, all tracks merged in time order, tempo already applied.
@@ -36,7 +31,7 @@ struct MidiSequence {
     std::vector<MidiSysex> sysex;
     std::vector<std::uint8_t> sysexBytes;
     std::int64_t endSample = 0; // the last event of any kind, end-of-track marks included
-    std::vector<MidiPreset> presets;
+    friend bool operator==(const MidiSequence&, const MidiSequence&) = default;
 };
 
 } // namespace sound

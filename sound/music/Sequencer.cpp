@@ -41,8 +41,7 @@ void Sequencer::setPlaying(bool on)
 
 void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
 {
-    std::vector<MidiPreset> presets = sequence ? sequence->presets : std::vector<MidiPreset>();
-    const bool tune = sequence != nullptr;
+    std::shared_ptr<const MidiSequence> tune = sequence;
     std::uint64_t serial = 0;
     {
         std::shared_ptr<const MidiSequence> old;
@@ -58,7 +57,7 @@ void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
     }
     // render() holds the tune back until the host has read its instruments under this serial.
     if (tune)
-        host_.prepare(std::move(presets), serial, &cutting_);
+        host_.prepare(std::move(tune), serial, &cutting_);
 }
 
 void Sequencer::unload()

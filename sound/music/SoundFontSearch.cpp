@@ -20,7 +20,7 @@ constexpr std::array<std::string_view, 9> kPlaces{
 
 bool readableFile(const std::string& path)
 {
-    struct stat info { };
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0;
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 namespace sound {
 
@@ -29,9 +28,10 @@ public:
     virtual bool sounding() = 0;
     // Adds `frames` interleaved stereo frames at kSequenceRate into `out`.
     virtual void renderAdd(float* out, int frames) = 0;
-    // Loads the instruments a tune is about to use, so that choosing them while it plays reads
-    // nothing from disk on the audio thread. Slow; the loader thread calls it.
-    virtual void prepare(const std::vector<MidiPreset>& presets) = 0;
+    // Loads every instrument the tune will choose, so that choosing them while it plays reads
+    // nothing from disk on the audio thread, and leaves the synthesiser reset. Slow; the loader
+    // thread calls it.
+    virtual void prepare(const MidiSequence& tune) = 0;
 
 private:
     std::mutex mutex_;

@@ -56,19 +56,20 @@ SynthHost::~SynthHost()
         thread_.join();
 }
 
-void SynthHost::prepare(std::vector<MidiPreset> presets, std::uint64_t serial, const std::atomic<bool>* cutting)
+void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
+                        const std::atomic<bool>* cutting)
 {
-    if (state() == State::Absent)
+    if (state() == State::Absent || !tune)
         return;
     {
         std::lock_guard lock(mutex_);
-        // The same instruments as the last tune, already in (a tune opened again to loop, as
+        // The same tune as the last, its instruments already in (a tune opened again to loop, as
         // the game does): nothing to read, and the tune need not wait for the loader to wake.
-        if (state() == State::Ready && !busy_ && !request_ && preparedPresets_ && *preparedPresets_ == presets) {
+        if (state() == State::Ready && !busy_ && !request_ && preparedTune_ && *preparedTune_ == *tune) {
             prepared_.store(serial, std::memory_order_release);
             return;
         }
-        request_.emplace(Request{std::move(presets), serial, cutting});
+        request_.emplace(Request{std::move(tune), serial, cutting});
     }
     wake_.notify_all();
 }
@@ -110,7 +111,7 @@ void SynthHost::run(const Loader& loader)
         wake_.wait(lock, [this] { return quit_ || request_; });
         if (quit_)
             return;
-        auto [presets, serial, cutting] = std::move(*request_);
+        auto [tune, serial, cutting] = std::move(*request_);
         request_.reset();
         busy_ = true;
         lock.unlock();
@@ -123,11 +124,11 @@ void SynthHost::run(const Loader& loader)
             // The audio thread only try-locks the engine, so holding it while the font is
             // read costs at most a few skipped blocks of a tune that is not playing yet.
             std::lock_guard engineLock(engine_->mutex());
-            engine_->prepare(presets);
+            engine_->prepare(*tune);
         }
         prepared_.store(serial, std::memory_order_release);
         lock.lock();
-        preparedPresets_ = std::move(presets);
+        preparedTune_ = std::move(tune);
         busy_ = false;
         idle_.notify_all();
     }

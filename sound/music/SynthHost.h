@@ -12,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 namespace sound {
 
@@ -48,12 +47,13 @@ public:
     // Valid once state() is Ready, for as long as the host lives.
     SynthEngine* engine() const { return engine_.get(); }
 
-    // UI thread: load these instruments for the tune opened under `serial`. Only the newest
-    // request counts; an older one not yet started is dropped. The very instruments of the
-    // last request done count as loaded at once. While `cutting` reads true (the
-    // audio thread is still fading out what sounded), the loader waits a little before it takes
-    // the synthesiser: a fade it cut short would end in a step.
-    void prepare(std::vector<MidiPreset> presets, std::uint64_t serial, const std::atomic<bool>* cutting = nullptr);
+    // UI thread: load the instruments of the tune opened under `serial`. Only the newest
+    // request counts; an older one not yet started is dropped. A tune with the very messages of
+    // the last one prepared counts as prepared at once. While `cutting` reads true (the audio
+    // thread is still fading out what sounded), the loader waits a little before it takes the
+    // synthesiser: a fade it cut short would end in a step.
+    void prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
+                 const std::atomic<bool>* cutting = nullptr);
     // The serial of the newest tune whose instruments are loaded.
     std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
 
@@ -74,12 +74,12 @@ private:
     std::condition_variable wake_;
     std::condition_variable idle_;
     struct Request {
-        std::vector<MidiPreset> presets;
+        std::shared_ptr<const MidiSequence> tune;
         std::uint64_t serial = 0;
         const std::atomic<bool>* cutting = nullptr;
     };
     std::optional<Request> request_;
-    std::optional<std::vector<MidiPreset>> preparedPresets_; // those of the last request done
+    std::shared_ptr<const MidiSequence> preparedTune_; // that of the last request done
     bool busy_ = false;
     bool quit_ = false;
     std::thread thread_;

@@ -70,7 +70,7 @@ TEST(GameReadsData, SynthesiserPlaysEveryBarOfTheTune)
     const sound::MidiSequence& tune = *load.sequence;
 
     const std::scoped_lock lock(synth->mutex());
-    synth->prepare(tune.presets);
+    synth->prepare(tune);
     const double barFrames = double(sound::kSequenceRate) * 60 * 4 / 132;
     std::vector<double> energy(28), frames(28);
     double peak = 0;

@@ -54,19 +54,19 @@ class ProtocolLog:
     log is read in order and every toplevel is kept as it was made."""
 
     PATTERNS = [
-        ("xdg_surface", re.compile(r"-> xdg_wm_base@\d+\.get_xdg_surface\(new id xdg_surface@(\d+), "
-                                   r"wl_surface@(\d+)\)")),
-        ("toplevel", re.compile(r"-> xdg_surface@(\d+)\.get_toplevel\(new id xdg_toplevel@(\d+)\)")),
-        ("title", re.compile(r'-> xdg_toplevel@(\d+)\.set_title\("(.*)"\)')),
-        ("parent", re.compile(r"-> xdg_toplevel@(\d+)\.set_parent\((?:xdg_toplevel@(\d+)|nil)\)")),
-        ("geometry", re.compile(r"-> xdg_surface@(\d+)\.set_window_geometry\(-?\d+, -?\d+, (\d+), (\d+)\)")),
-        ("minimised", re.compile(r"-> xdg_toplevel@(\d+)\.set_minimized\(\)")),
-        ("destroy", re.compile(r"-> xdg_toplevel@(\d+)\.destroy\(\)")),
-        ("key_enter", re.compile(r"wl_keyboard@\d+\.enter\(\d+, wl_surface@(\d+)")),
-        ("key_leave", re.compile(r"wl_keyboard@\d+\.leave\(")),
-        ("ptr_enter", re.compile(r"wl_pointer@\d+\.enter\(\d+, wl_surface@(\d+), ([-\d.]+), ([-\d.]+)\)")),
-        ("ptr_motion", re.compile(r"wl_pointer@\d+\.motion\(\d+, ([-\d.]+), ([-\d.]+)\)")),
-        ("ptr_leave", re.compile(r"wl_pointer@\d+\.leave\(")),
+        ("xdg_surface", re.compile(r"-> xdg_wm_base[@#]\d+\.get_xdg_surface\(new id xdg_surface[@#](\d+), "
+                                   r"wl_surface[@#](\d+)\)")),
+        ("toplevel", re.compile(r"-> xdg_surface[@#](\d+)\.get_toplevel\(new id xdg_toplevel[@#](\d+)\)")),
+        ("title", re.compile(r'-> xdg_toplevel[@#](\d+)\.set_title\("(.*)"\)')),
+        ("parent", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_parent\((?:xdg_toplevel[@#](\d+)|nil)\)")),
+        ("geometry", re.compile(r"-> xdg_surface[@#](\d+)\.set_window_geometry\(-?\d+, -?\d+, (\d+), (\d+)\)")),
+        ("minimised", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_minimized\(\)")),
+        ("destroy", re.compile(r"-> xdg_toplevel[@#](\d+)\.destroy\(\)")),
+        ("key_enter", re.compile(r"wl_keyboard[@#]\d+\.enter\(\d+, wl_surface[@#](\d+)")),
+        ("key_leave", re.compile(r"wl_keyboard[@#]\d+\.leave\(")),
+        ("ptr_enter", re.compile(r"wl_pointer[@#]\d+\.enter\(\d+, wl_surface[@#](\d+), ([-\d.]+), ([-\d.]+)\)")),
+        ("ptr_motion", re.compile(r"wl_pointer[@#]\d+\.motion\(\d+, ([-\d.]+), ([-\d.]+)\)")),
+        ("ptr_leave", re.compile(r"wl_pointer[@#]\d+\.leave\(")),
     ]
 
     def __init__(self, path):

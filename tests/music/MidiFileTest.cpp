@@ -88,7 +88,7 @@ TEST(MidiFile, KeepsRunningStatusAndSysexAndSkipsMetaText)
     EXPECT_EQ(s->events[3].data2, 0);
 }
 
-TEST(MidiFile, ReadsSmpteTimeRmidAndTheInstrumentsUsed)
+TEST(MidiFile, ReadsSmpteTimeAndRmid)
 {
     Track t;
     t.event(0, {0xB0, 0, 8}).event(0, {0xC0, 107}).event(0, {0xC9, 0}).event(0, {0xC1, 77}).end(1000);
@@ -96,44 +96,12 @@ TEST(MidiFile, ReadsSmpteTimeRmidAndTheInstrumentsUsed)
     const auto s = parseMidi(bare);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->endSample, 48000);
-    EXPECT_EQ(s->presets, (std::vector<sound::MidiPreset>{{8, 107}, {128, 0}, {0, 77}}));
+    EXPECT_EQ(s->events.size(), 4u);
 
     const auto wrapped = parseMidi(music_test::rmid(bare));
     ASSERT_TRUE(wrapped);
     EXPECT_EQ(wrapped->endSample, s->endSample);
     EXPECT_EQ(wrapped->events.size(), s->events.size());
-}
-
-// Only the instruments a tune plays are loaded, so the list must hold every one it can sound
-// with: power-on instruments only where a channel plays before choosing one, or where a
-// system-exclusive message may reset the synthesiser.
-TEST(MidiFile, ListsThePowerOnInstrumentsOnlyWhereTheTuneCanHearThem)
-{
-    using P = std::vector<sound::MidiPreset>;
-    struct Case {
-        const char* what;
-        Track track;
-        P presets;
-    };
-    std::vector<Case> cases;
-    cases.push_back({"program changes first", Track().event(0, {0xC1, 107}).event(0, {0x91, 60, 100}), P{{0, 107}}});
-    cases.push_back(
-        {"a melodic channel without one", Track().event(0, {0xB2, 0, 8}).event(0, {0x92, 60, 100}), P{{0, 0}}});
-    cases.push_back({"the drum channel without one", Track().event(0, {0x99, 76, 100}), P{{128, 0}}});
-    cases.push_back(
-        {"the change after the first note", Track().event(0, {0x93, 60, 90}).event(10, {0xC3, 5}), P{{0, 0}, {0, 5}}});
-    cases.push_back({"a note-on of velocity 0 is a note-off",
-                     Track().event(0, {0x94, 60, 0}).event(0, {0xC4, 5}).event(0, {0x94, 60, 90}), P{{0, 5}}});
-    cases.push_back({"a reset by system exclusive",
-                     Track().event(0, {0xC5, 9}).event(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
-                     P{{0, 9}, {0, 0}, {128, 0}}});
-    cases.push_back({"no notes at all", Track().event(0, {0xB6, 7, 100}), P{}});
-    for (Case& c : cases) {
-        c.track.end(0);
-        const auto s = parseMidi(music_test::smf(0, 480, {c.track}));
-        ASSERT_TRUE(s) << c.what;
-        EXPECT_EQ(s->presets, c.presets) << c.what;
-    }
 }
 
 TEST(MidiFile, RefusesEveryKindOfBrokenFile)

@@ -39,9 +39,9 @@ public:
             out[i] += 1.0f;
         frames += n;
     }
-    void prepare(const std::vector<sound::MidiPreset>& p) override
+    void prepare(const sound::MidiSequence& tune) override
     {
-        prepared.push_back(p);
+        prepared.push_back(tune);
         std::this_thread::sleep_for(prepareTakes);
     }
 
@@ -57,7 +57,7 @@ public:
 
     std::int64_t frames = 0;
     std::vector<Call> calls;
-    std::vector<std::vector<sound::MidiPreset>> prepared;
+    std::vector<sound::MidiSequence> prepared;
     std::chrono::milliseconds prepareTakes{0};
 };
 
@@ -118,7 +118,7 @@ TEST_F(SequencerTest, SendsEveryEventOnItsSampleAndStopsAtTheEnd)
     EXPECT_GE(rendered, 48000);
     EXPECT_LT(rendered, 48000 + 333);
     EXPECT_EQ(synth->framesOf("reset").size(), 1u);
-    EXPECT_EQ(synth->prepared.back(), (std::vector<sound::MidiPreset>{{0, 5}}));
+    EXPECT_EQ(synth->prepared.back(), *fourNotes());
 }
 
 TEST_F(SequencerTest, StopSilencesAndKeepsThePositionPlayResumes)
@@ -182,13 +182,14 @@ TEST_F(SequencerTest, ATuneOpenedAgainStartsWithoutWaitingForTheLoader)
     EXPECT_EQ(sequencer.position(), 512);
     EXPECT_EQ(synth->prepared.size(), 1u);
 
-    // Other instruments do wait for the loader.
+    // Another tune does wait for the loader.
     synth->prepareTakes = 0ms;
     music_test::Track t;
     t.event(0, {0xC0, 7}).event(0, {0x90, 60, 100}).end(480);
-    sequencer.load(std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t}))));
+    const auto other = std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t})));
+    sequencer.load(other);
     ASSERT_TRUE(host.waitUntilIdle(5s));
-    EXPECT_EQ(synth->prepared.back(), (std::vector<sound::MidiPreset>{{0, 7}}));
+    EXPECT_EQ(synth->prepared.back(), *other);
 }
 
 TEST_F(SequencerTest, WaitsWhileTheSynthesiserIsBusy)
@@ -235,7 +236,7 @@ public:
         for (int i = 0; i < 2 * n; ++i)
             out[i] += static_cast<float>(notes) * static_cast<float>(volume) / 128.0f;
     }
-    void prepare(const std::vector<sound::MidiPreset>&) override { }
+    void prepare(const sound::MidiSequence&) override { }
 
     int notes = 0;
     int volume = 100;
@@ -250,7 +251,7 @@ std::vector<float> playStopAndResume(StateSynth& synth, int block)
     t.event(0, {0xC0, 5}).event(0, {0x90, 60, 100}).event(204, {0xB0, 7, 64});
     t.event(36, {0x80, 60, 0}).event(0, {0x90, 62, 100}).event(120, {0x80, 62, 0});
     t.event(120, {0x90, 64, 100}).event(120, {0x80, 64, 0}).end(120);
-    sound::SynthHost host([&synth] { return std::shared_ptr<sound::SynthEngine>(&synth, [](auto*) {}); });
+    sound::SynthHost host([&synth] { return std::shared_ptr<sound::SynthEngine>(&synth, [](auto*) { }); });
     EXPECT_TRUE(host.waitUntilIdle(5s));
     sound::Sequencer sequencer(host);
     sequencer.load(std::make_shared<const sound::MidiSequence>(*sound::parseMidi(music_test::smf(0, 480, {t}))));

@@ -118,7 +118,7 @@ TEST_F(ViewTest, F10AndAltLightTheFirstMenuTitleAndDownOrReturnOpensIt)
 {
     window.show();
     window.activateWindow();
-    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QMenuBar* bar = window.menuBar();
     QMenu* game = bar->actions().first()->menu();
     const struct {

@@ -1,5 +1,6 @@
 #include "FormWindow.h"
 
+#include "FormAccessibility.h"
 #include "FormView.h"
 #include "FrameExtents.h"
 #include "OwnedWindows.h"
@@ -20,6 +21,9 @@ namespace windows::qt {
 
 FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
 {
+    // Before anything that can make the window's accessible interface: Qt 6.8 makes it as soon as
+    // the title is set, and an interface made before the factory is there is kept for good.
+    installFormAccessibility();
     setObjectName(qstr(form.name()));
     setWindowTitle(qstr(form.layout().caption));
     view_ = new FormView(form, this);
