@@ -41,14 +41,14 @@ int main(int argc, char** argv)
 {
     // Two malloc heaps shared by every thread instead of up to eight a core (glibc's default):
     // each heap keeps its own slack, the SoundFont loader's what reading the font's tables
-    // freed. 0.9 MB of the program's peak. One heap saves 1.7 MB but costs 0.4 % of a core
-    // while the music plays, the threads waiting on each other's allocations.
+    // freed. One heap would save more, but the threads would wait on each other's allocations
+    // while the music plays (docs/PERFORMANCE.md, "Changes", has the figures).
     // Set before any thread starts: a thread's heap is chosen at its first allocation.
     mallopt(M_ARENA_MAX, 2);
     // Blocks of 256 KB and more (a decoded effect, a picture, a SoundFont table) are mapped
     // and given back whole when freed. glibc would otherwise raise this bound the first time
     // such a block is freed and take the next ones from a heap, where what is freed around
-    // them stays: one run in ten peaked 3 MB higher.
+    // them stays, and now and then the peak rose by megabytes.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     // The game takes no command line; Qt gets an empty one so nothing can change its behaviour.
     int qtArgc = 1;

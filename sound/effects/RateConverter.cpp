@@ -12,10 +12,10 @@ namespace sound {
 
 namespace {
 
-// libsoxr at its high quality: flat to 91% of the source's Nyquist frequency, more than 140 dB
-// down from there on, exact lengths, and a three-minute song converted in about half a second.
-// libsamplerate, which comes with SDL wherever the game has sound at all, stands in when libsoxr
-// is missing: its medium sinc is about 90 dB down at Nyquist, and keeps the length too.
+// libsoxr at its high quality: flat to near the source's Nyquist frequency, far down past it,
+// and exact lengths. libsamplerate, which comes with SDL wherever the game has sound at all,
+// stands in when libsoxr is missing: its medium sinc is less clean at the top, and keeps the
+// length too. The figures are in docs/SOUND.md and docs/PERFORMANCE.md.
 #define OMBURA_SOXR_FUNCTIONS(X)                                                                                       \
     X(soxr_oneshot)                                                                                                    \
     X(soxr_quality_spec)                                                                                               \

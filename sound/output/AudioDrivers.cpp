@@ -19,12 +19,13 @@ struct DriverBlock {
 };
 
 // PipeWire runs our stream in its graph at the quantum the block size asks for; 512 frames
-// (10.7 ms) played without a dropout and reached the sink in about 15 ms. SDL's PulseAudio
-// driver asks the server to buffer exactly one block and writes the next only when that has
-// drained, so a block is all the slack there is: at 512 frames the stream ran dry many times a
-// minute on a busy machine. There the buffer is set on its own (kPulseBufferMs) and the block
-// kept small, so the server holds about four blocks while a press still waits for one. ALSA
-// and SDL's other drivers keep the size that suited the dummy driver.
+// played without a dropout, and a larger quantum only added latency. SDL's PulseAudio driver
+// asks the server to buffer exactly one block and writes the next only when that has drained,
+// so a block is all the slack there is, and at 512 frames the stream ran dry on a busy machine.
+// There the buffer is set on its own (kPulseBufferMs) and the block kept small, so the server
+// holds about four blocks while a press still waits for one. ALSA and SDL's other drivers keep
+// the size that suited the dummy driver. docs/PERFORMANCE.md ("Block sizes through a sound
+// server") has the measurements.
 constexpr DriverBlock kBlocks[] = {
     {"pipewire", 512},
     {"pulseaudio", 256},

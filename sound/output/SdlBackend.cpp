@@ -41,7 +41,7 @@ std::mutex pullsMutex;
 std::map<SDL_AudioDeviceID, std::unique_ptr<Pull>> pulls;
 
 // SDL asks for a high nice level for its audio thread, which is not enough on a busy machine:
-// with a couple of compilers running, the PulseAudio stream still ran dry about once a second.
+// with compilers running, the PulseAudio stream still ran dry (docs/PERFORMANCE.md).
 // Where the user may use real-time scheduling (RLIMIT_RTPRIO, or root), the thread takes it,
 // as the sound servers' own threads do, at a priority below theirs so that it never holds
 // them up. Elsewhere SDL's choice stands. Threads the thread starts get ordinary scheduling.

@@ -131,8 +131,8 @@ void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Cl
 }
 
 // Running: true once a flowing callback has not come for the stall limit. A device that has not
-// got going yet may wait for its server much longer than a block (a null sink waking from idle
-// took two seconds for its first request), so only a flow that stops counts.
+// got going yet may wait for its server much longer than a block (a PulseAudio null sink asks
+// nothing for its first seconds), so only a flow that stops counts.
 bool SdlOutput::stalled(Clock::time_point now)
 {
     const std::uint64_t frames = mixer_.framesMixed();

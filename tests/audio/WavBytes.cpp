@@ -1,6 +1,5 @@
 #include "WavBytes.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
@@ -12,22 +11,6 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes)
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
-}
-
-OddTempDir::OddTempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "ombura-audio-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
-    dir_ = root_ / "a b" / "\xC3\xBC'x dir";
-    std::filesystem::create_directories(dir_);
-}
-
-OddTempDir::~OddTempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 } // namespace wavtest

@@ -3,6 +3,7 @@
 // Builds WAVE files byte by byte for the audio tests, including deliberately broken ones.
 
 #include "ByteOrder.h"
+#include "TempDir.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -107,18 +108,9 @@ inline Bytes levelWav(int frames, std::int16_t level)
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 
 // A fresh folder whose path has blanks, an apostrophe and non-ASCII letters, removed afterwards.
-class OddTempDir {
+class OddTempDir : public testing_support::TempDir {
 public:
-    OddTempDir();
-    ~OddTempDir();
-    OddTempDir(const OddTempDir&) = delete;
-    OddTempDir& operator=(const OddTempDir&) = delete;
-    const std::filesystem::path& path() const { return dir_; }
-    std::filesystem::path file(const std::string& name) const { return dir_ / name; }
-
-private:
-    std::filesystem::path root_;
-    std::filesystem::path dir_;
+    OddTempDir() : TempDir("a b/\xC3\xBC'x dir") { }
 };
 
 } // namespace wavtest

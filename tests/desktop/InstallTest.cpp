@@ -1,6 +1,7 @@
 #include "ByteOrder.h"
 #include "DataFiles.h"
 #include "OmburaVersion.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -99,24 +101,18 @@ std::pair<int, int> pngSize(const fs::path& path)
 // One scratch installation shared by every case.
 class Installed : public ::testing::Environment {
 public:
+    static inline std::unique_ptr<testing_support::TempDir> folder;
     static inline fs::path prefix;
     static inline Outcome install;
 
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "ombura-install-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return;
-        prefix = pattern;
+        folder = std::make_unique<testing_support::TempDir>();
+        prefix = folder->path();
         install = run(quoted(OMBURA_CMAKE_COMMAND) + " --install " + quoted(OMBURA_BUILD_DIR) + " --prefix " +
                       quoted(prefix.string()));
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!prefix.empty())
-            fs::remove_all(prefix, ignored);
-    }
+    void TearDown() override { folder.reset(); }
 };
 
 class InstallTest : public ::testing::Test {

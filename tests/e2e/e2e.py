@@ -18,16 +18,14 @@ import ctypes
 import ctypes.util
 import math
 import os
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unicodedata
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from session import Failure, GameProcess, Session, stop  # noqa: E402  (puts tools/ on the path)
 from data_files import data_files  # noqa: E402
-from xvfb import start_xvfb  # noqa: E402
 
 import gi  # noqa: E402
 gi.require_version("Atspi", "2.0")
@@ -54,10 +52,6 @@ AUDIO_RATE = 48000
 AUDIO_CHANNELS = 2
 SOUND_FLOOR = 0.003     # RMS of a 100 ms chunk that counts as audible
 SILENCE_CEILING = 1e-4  # RMS of every chunk that counts as silence
-
-
-class Failure(Exception):
-    pass
 
 
 def say(msg):
@@ -430,21 +424,11 @@ def start_openbox(display, home):
         wait_for(lambda: proc.poll() is None and screen.prop(screen.root, "_NET_SUPPORTING_WM_CHECK"),
                  15, "openbox to manage the screen", 0.1)
     except Failure:
-        stop_process(proc)
+        stop(proc)
         raise
     finally:
         screen.close()
     return proc
-
-
-def stop_process(proc):
-    if proc.poll() is None:
-        try:
-            os.killpg(proc.pid, signal.SIGTERM)
-            proc.wait(timeout=5)
-        except (ProcessLookupError, subprocess.TimeoutExpired):
-            os.killpg(proc.pid, signal.SIGKILL)
-    proc.wait()
 
 
 def x_windows(screen, title):
@@ -584,14 +568,17 @@ def check_box_title(screen, wid):
 
 # --- the game ---------------------------------------------------------------------------------
 
-class Game:
-    def __init__(self, binary, display, desktop, audio_file, extra_env=None):
-        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", SDL_AUDIODRIVER="disk",
-                   SDL_DISKAUDIOFILE=audio_file, **(extra_env or {}))
+class Game(GameProcess):
+    """The game on X, read through the accessibility bus and the screen. Its sound goes to SDL's
+    disk driver, into `audio_file`, unless `env` says otherwise."""
+
+    def __init__(self, binary, display, desktop, audio_file, extra_env=None, env=None):
+        if env is None:
+            env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=audio_file)
+        env = dict(env, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   **(extra_env or {}))
         env.pop("WAYLAND_DISPLAY", None)
-        self.proc = subprocess.Popen([binary], env=env, start_new_session=True,
-                                     stdout=subprocess.DEVNULL)
+        super().__init__(binary, env)
         self.tree = Tree(desktop, self.proc.pid)
         self.screen = Screen(display)
         self.origin = None
@@ -599,20 +586,8 @@ class Game:
         self.shots_dir = None    # where pictures of the game are kept, if anywhere
         self.kept = set()
 
-    def alive(self):
-        return self.proc.poll() is None
-
-    def check_alive(self):
-        if not self.alive():
-            raise Failure(f"the program ended unexpectedly with status {self.proc.returncode}")
-
     def kill(self):
-        if self.alive():
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        self.proc.wait()
+        super().kill()
         self.screen.close()
 
     def shot(self):
@@ -1067,41 +1042,31 @@ def main():
             sys.exit(f"FAIL: {data} is missing beside {binary}")
     if args.screenshots:
         os.makedirs(args.screenshots, exist_ok=True)
-    xvfb, display = start_xvfb()
-    game = None
-    wm = None
-    tmp = tempfile.TemporaryDirectory(prefix="ombura-e2e-")
     try:
-        os.environ["DISPLAY"] = display
-        say(f"Xvfb on {display}")
-        if args.wm == "openbox":
-            wm = start_openbox(display, os.path.join(tmp.name, "home"))
-            say(f"openbox manages {display} (pid {wm.pid})")
-        # Asking for the desktop before the program starts switches the accessibility bus on,
-        # so that the program finds it.
-        desktop = Atspi.get_desktop(0)
-        audio_file = os.path.join(tmp.name, "out.raw")
-        if args.scale != 1:
-            shoot_scaled(binary, display, desktop, audio_file, args.scale, args.screenshots)
+        with Session("ombura-e2e-") as session:
+            display = session.display
+            say(f"Xvfb on {display}")
+            wm = None
+            if args.wm == "openbox":
+                wm = start_openbox(display, session.path("home"))
+                session.own(lambda: stop(wm))
+                say(f"openbox manages {display} (pid {wm.pid})")
+            desktop = session.desktop()
+            audio_file = session.path("out.raw")
+            if args.scale != 1:
+                shoot_scaled(binary, display, desktop, audio_file, args.scale, args.screenshots)
+                say("PASS")
+                return 0
+            game = Game(binary, display, desktop, audio_file)
+            session.own(game.kill)
+            game.wm = wm is not None
+            game.shots_dir = args.screenshots
+            play(game, audio_file)
             say("PASS")
             return 0
-        game = Game(binary, display, desktop, audio_file)
-        game.wm = wm is not None
-        game.shots_dir = args.screenshots
-        play(game, audio_file)
-        say("PASS")
-        return 0
     except Failure as e:
         say(f"FAIL: {e}")
         return 1
-    finally:
-        if game is not None:
-            game.kill()
-        if wm is not None:
-            stop_process(wm)
-        xvfb.kill()
-        xvfb.wait()
-        tmp.cleanup()
 
 
 if __name__ == "__main__":

@@ -23,11 +23,10 @@ import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-import e2e  # noqa: E402
+import e2e  # noqa: E402  (puts tools/ on the path)
 import sound_servers as ss  # noqa: E402
 from e2e import Failure, say, wait_for  # noqa: E402
-from xvfb import start_xvfb  # noqa: E402
+from session import Session  # noqa: E402
 
 SOUND_FLOOR = 0.003       # RMS of a 100 ms chunk that counts as audible
 SILENCE_CEILING = 1e-4    # RMS of every chunk that counts as silence
@@ -38,16 +37,10 @@ class ServerGame(e2e.Game):
     """The game with the sound server's environment instead of SDL's disk driver."""
 
     def __init__(self, binary, display, desktop, env):
-        env = dict(env, DISPLAY=display, QT_QPA_PLATFORM="xcb",
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                   DBUS_SESSION_BUS_ADDRESS=os.environ.get("DBUS_SESSION_BUS_ADDRESS", ""))
-        for name in ("WAYLAND_DISPLAY", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE"):
+        env = dict(env, DBUS_SESSION_BUS_ADDRESS=os.environ.get("DBUS_SESSION_BUS_ADDRESS", ""))
+        for name in ("SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE"):
             env.pop(name, None)
-        self.proc = subprocess.Popen([binary], env=env, start_new_session=True,
-                                     stdout=subprocess.DEVNULL)
-        self.tree = e2e.Tree(desktop, self.proc.pid)
-        self.screen = e2e.Screen(display)
-        self.origin = None
+        super().__init__(binary, display, desktop, None, env=env)
 
 
 def menu(game, entry):
@@ -225,115 +218,115 @@ def check_alive_without_server(game, baseline, players):
 
 def play(kind, binary):
     server_cls = ss.PulseServer if kind == "pulseaudio" else ss.PipeWireServer
-    xvfb, display = start_xvfb()
     server = server_cls()
-    game = rec = None
-    try:
-        os.environ["DISPLAY"] = display
-        server.start()
-        say(f"{kind} up: {server.pids()}")
-        desktop = e2e.Atspi.get_desktop(0)
-        rec = ss.MonitorRecorder(server)
-        game = ServerGame(binary, display, desktop, server.env)
-        tree = game.tree
-        wait_for(tree.app, 20, "the program on the accessibility bus")
-        wait_for(lambda: tree.main_frame() is not None and game.countdown() == "10", 20,
-                 "the main window with its countdown at 10")
-        game.origin = tree.client_origin()
-        e2e.xdotool("mousemove", 1, 1)
-        time.sleep(0.5)
-        first = game.shot()
-        baseline = {e: first.region(r) for e, r in e2e.INTRUDERS.items()}
-        players = [first.region(e2e.FIGURE)]
-        check_silent(rec, 1.0, "the sink carried sound before Start")
+    recorders = []
 
-        t = menu(game, "開始")
-        heard = wait_sound(rec, t, 10, "sound at the sink after Start")
-        say(f"Start sounded at the sink {heard - t:.2f} s after the click")
-        check_stream_names(server, game)
-        time.sleep(1.0)
-        check_press_effect(game, rec, baseline, players, effect_signature(binary))
+    def record():
+        recorders.append(ss.MonitorRecorder(server))
+        return recorders[-1]
 
-        menu(game, "中止")
-        time.sleep(1.0)  # the synthesiser's release tail may fade for a second
-        check_silent(rec, 1.5, "still sounding 1 s after Stop")
-        say("Stop silenced the sink")
+    with Session(f"ombura-{kind}-e2e-") as session:
+        session.own(server.close)
+        session.own(lambda: [r.stop() for r in recorders])
+        display = session.display
+        try:
+            server.start()
+            say(f"{kind} up: {server.pids()}")
+            desktop = session.desktop()
+            rec = record()
+            game = ServerGame(binary, display, desktop, server.env)
+            session.own(game.kill)
+            tree = game.tree
+            wait_for(tree.app, 20, "the program on the accessibility bus")
+            wait_for(lambda: tree.main_frame() is not None and game.countdown() == "10", 20,
+                     "the main window with its countdown at 10")
+            game.origin = tree.client_origin()
+            e2e.xdotool("mousemove", 1, 1)
+            time.sleep(0.5)
+            first = game.shot()
+            baseline = {e: first.region(r) for e, r in e2e.INTRUDERS.items()}
+            players = [first.region(e2e.FIGURE)]
+            check_silent(rec, 1.0, "the sink carried sound before Start")
 
-        t = menu(game, "開始")
-        wait_sound(rec, t, 10, "sound at the sink after the second Start")
-        time.sleep(1.0)
-        rec.stop()
-        server.kill()
-        say("server killed")
-        time.sleep(1.0)
-        check_alive_without_server(game, baseline, players)
-        menu(game, "中止")
-        t = menu(game, "開始")
-        wait_for(lambda: game.score() == "0", 5, "the score to read 0 after Start without a server")
-        say(f"Start without a server answered in {time.monotonic() - t:.2f} s")
-        time.sleep(2.0)
-        game.check_alive()
+            t = menu(game, "開始")
+            heard = wait_sound(rec, t, 10, "sound at the sink after Start")
+            say(f"Start sounded at the sink {heard - t:.2f} s after the click")
+            check_stream_names(server, game)
+            time.sleep(1.0)
+            check_press_effect(game, rec, baseline, players, effect_signature(binary))
 
-        # The game is on and its tune meant to be playing: with no press and no Start, the
-        # music comes back by itself once the server does.
-        ss.restart(server)
-        back = time.monotonic()
-        say(f"{kind} back: {server.pids()}")
-        wait_for(lambda: game_stream(server), 10, "the game's stream on the server that came back")
-        joined = time.monotonic() - back
-        rec = ss.MonitorRecorder(server)
-        sink_first = rec.snapshot()[1][0][0]
-        heard = wait_sound(rec, back, 10, "the music at the sink with the server back, no press")
-        say(f"with the server back, the game's stream joined {joined:.2f} s later and the music "
-            f"sounded at the sink {heard - back:.2f} s later (the sink's first sound of all: "
-            f"{sink_first - back:.2f} s)")
-        # A fresh PulseAudio null sink sounds nothing for its first two seconds, whoever plays
-        # into it (a sound card's sink starts at once): the music must be in its first sound.
-        late = heard - max(back, sink_first)
-        if joined > RETURN_LIMIT or late > RETURN_LIMIT:
-            raise Failure(f"the music came back {late:.2f} s after the server could sound, its "
-                          f"stream {joined:.2f} s after the server (limit {RETURN_LIMIT} s)")
+            menu(game, "中止")
+            time.sleep(1.0)  # the synthesiser's release tail may fade for a second
+            check_silent(rec, 1.5, "still sounding 1 s after Stop")
+            say("Stop silenced the sink")
 
-        menu(game, "中止")
-        time.sleep(1.0)
-        check_silent(rec, 1.0, "still sounding after Stop with the server back")
-        t = menu(game, "開始")
-        heard = wait_sound(rec, t, 10, "sound at the sink after Start with the server back")
-        say(f"with the server back, Start sounded at the sink {heard - t:.2f} s after the click")
-        if heard - t > RETURN_LIMIT:
-            raise Failure(f"sound came back {heard - t:.2f} s after Start "
-                          f"(limit {RETURN_LIMIT} s)")
-        check_stream_names(server, game)
-
-        # Stopped while the server is gone, the game asks for nothing when it comes back.
-        time.sleep(1.0)
-        rec.stop()
-        server.kill()
-        say("server killed again")
-        time.sleep(1.5)
-        menu(game, "中止")
-        ss.restart(server)
-        rec = ss.MonitorRecorder(server)
-        check_silent(rec, 1.5, "sounding with the server back after a Stop while it was gone")
-        say("a game stopped while the server was gone stayed silent when it came back")
-        e2e.check_exit(game)
-        say("PASS")
-        return 0
-    except Failure as e:
-        say(f"FAIL: {e}")
-        for name in server.logs:
-            tail = server.log_text(name)[-1500:]
-            if tail.strip():
-                say(f"--- {name} log (end) ---\n{tail}")
-        return 1
-    finally:
-        if game is not None:
-            game.kill()
-        if rec is not None:
+            t = menu(game, "開始")
+            wait_sound(rec, t, 10, "sound at the sink after the second Start")
+            time.sleep(1.0)
             rec.stop()
-        server.close()
-        xvfb.kill()
-        xvfb.wait()
+            server.kill()
+            say("server killed")
+            time.sleep(1.0)
+            check_alive_without_server(game, baseline, players)
+            menu(game, "中止")
+            t = menu(game, "開始")
+            wait_for(lambda: game.score() == "0", 5, "the score to read 0 after Start without a server")
+            say(f"Start without a server answered in {time.monotonic() - t:.2f} s")
+            time.sleep(2.0)
+            game.check_alive()
+
+            # The game is on and its tune meant to be playing: with no press and no Start, the
+            # music comes back by itself once the server does.
+            ss.restart(server)
+            back = time.monotonic()
+            say(f"{kind} back: {server.pids()}")
+            wait_for(lambda: game_stream(server), 10, "the game's stream on the server that came back")
+            joined = time.monotonic() - back
+            rec = record()
+            sink_first = rec.snapshot()[1][0][0]
+            heard = wait_sound(rec, back, 10, "the music at the sink with the server back, no press")
+            say(f"with the server back, the game's stream joined {joined:.2f} s later and the music "
+                f"sounded at the sink {heard - back:.2f} s later (the sink's first sound of all: "
+                f"{sink_first - back:.2f} s)")
+            # A fresh PulseAudio null sink sounds nothing for its first two seconds, whoever plays
+            # into it (a sound card's sink starts at once): the music must be in its first sound.
+            late = heard - max(back, sink_first)
+            if joined > RETURN_LIMIT or late > RETURN_LIMIT:
+                raise Failure(f"the music came back {late:.2f} s after the server could sound, its "
+                              f"stream {joined:.2f} s after the server (limit {RETURN_LIMIT} s)")
+
+            menu(game, "中止")
+            time.sleep(1.0)
+            check_silent(rec, 1.0, "still sounding after Stop with the server back")
+            t = menu(game, "開始")
+            heard = wait_sound(rec, t, 10, "sound at the sink after Start with the server back")
+            say(f"with the server back, Start sounded at the sink {heard - t:.2f} s after the click")
+            if heard - t > RETURN_LIMIT:
+                raise Failure(f"sound came back {heard - t:.2f} s after Start "
+                              f"(limit {RETURN_LIMIT} s)")
+            check_stream_names(server, game)
+
+            # Stopped while the server is gone, the game asks for nothing when it comes back.
+            time.sleep(1.0)
+            rec.stop()
+            server.kill()
+            say("server killed again")
+            time.sleep(1.5)
+            menu(game, "中止")
+            ss.restart(server)
+            rec = record()
+            check_silent(rec, 1.5, "sounding with the server back after a Stop while it was gone")
+            say("a game stopped while the server was gone stayed silent when it came back")
+            e2e.check_exit(game)
+            say("PASS")
+            return 0
+        except Failure as e:
+            say(f"FAIL: {e}")
+            for name in server.logs:
+                tail = server.log_text(name)[-1500:]
+                if tail.strip():
+                    say(f"--- {name} log (end) ---\n{tail}")
+            return 1
 
 
 def main():

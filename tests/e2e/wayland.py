@@ -13,17 +13,14 @@ Run it inside its own session bus:  dbus-run-session -- /usr/bin/python3 wayland
 import os
 import re
 import shutil
-import signal
-import struct
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import Failure, Screen, Tree, press_key, wait_clean_exit, wait_for, xdotool  # noqa: E402
-from xvfb import start_xvfb  # noqa: E402  (e2e puts tools/ on the path)
-from gi.repository import Atspi  # noqa: E402
+from session import GameProcess, Session, stop  # noqa: E402
+from gi.repository import Atspi  # noqa: E402  (e2e asked for its version)
 
 T0 = time.monotonic()
 
@@ -164,18 +161,6 @@ class ProtocolLog:
 
 # --- servers ------------------------------------------------------------------------------------
 
-def private_cookie(path):
-    """Writes an X authority file whose one cookie is good for any display, so that only this
-    test's clients reach its Xvfb: a display number freed by another test's server is soon taken
-    again, and that test's late xdotool calls must not move this test's pointer."""
-    def counted(data):
-        return struct.pack(">H", len(data)) + data
-    with open(path, "wb") as f:
-        f.write(struct.pack(">H", 0xFFFF) + counted(b"") + counted(b"") + counted(b"MIT-MAGIC-COOKIE-1")
-                + counted(os.urandom(16)))
-    os.chmod(path, 0o600)
-
-
 def start_weston(display, tmp):
     runtime = os.path.join(tmp, "runtime")
     os.mkdir(runtime, 0o700)
@@ -232,23 +217,9 @@ def start_weston(display, tmp):
         if os.environ.get("WAYLAND_TEST_KEEP"):
             subprocess.run(["import", "-display", display, "-window", "root",
                             os.path.join(tmp, "weston-start.png")], check=False)
-        end(weston)
+        stop(weston)
         raise
     return weston, runtime, socket
-
-
-def end(proc):
-    if proc is None or proc.poll() is not None:
-        return
-    try:
-        os.killpg(proc.pid, signal.SIGTERM)
-        proc.wait(timeout=5)
-    except (ProcessLookupError, subprocess.TimeoutExpired):
-        try:
-            os.killpg(proc.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        proc.wait()
 
 
 # --- the screen, through the pointer ------------------------------------------------------------
@@ -443,27 +414,19 @@ def outside(origin, size, avoid_origin, avoid_size):
 
 # --- the game -----------------------------------------------------------------------------------
 
-class Game:
+class Game(GameProcess):
+    """The game on Wayland; its protocol log (stderr) is read as it grows."""
+
     def __init__(self, binary, env, log_path, desktop):
         self.log_file = open(log_path, "wb")
-        self.proc = subprocess.Popen([binary], env=env, start_new_session=True,
-                                     stdout=subprocess.DEVNULL, stderr=self.log_file)
+        super().__init__(binary, env, stderr=self.log_file)
         self.log = ProtocolLog(log_path)
         self.tree = Tree(desktop, self.proc.pid)
         self.main = None
         self.origin = None
 
-    def check_alive(self):
-        if self.proc.poll() is not None:
-            raise Failure(f"the program ended unexpectedly with status {self.proc.returncode}")
-
     def kill(self):
-        if self.proc.poll() is None:
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        self.proc.wait()
+        super().kill()
         self.log_file.close()
 
 
@@ -651,57 +614,44 @@ def main():
     if len(sys.argv) != 2:
         sys.exit("usage: wayland.py path/to/ombura")
     binary = os.path.abspath(sys.argv[1])
-    tmp = tempfile.mkdtemp(prefix="ombura-wayland-")
-    os.mkdir(os.path.join(tmp, "home"))
-    xvfb = weston = game = desk = display = None
-    try:
-        cookie = os.path.join(tmp, "Xauthority")
-        private_cookie(cookie)
-        os.environ["XAUTHORITY"] = cookie
-        xvfb, display = start_xvfb(f"{OUTPUT[0]}x{OUTPUT[1]}x24", args=("-auth", cookie))
-        # Now and then weston's X11 back end never follows the pointer, or its desktop helper
-        # never draws; a weston started afresh does.
-        for attempt in range(1, 5):
-            try:
-                weston, runtime, socket = start_weston(display, tmp)
-                break
-            except Failure as e:
-                if attempt == 4:
-                    raise
-                say(f"{e}; starting weston again")
-                shutil.rmtree(os.path.join(tmp, "runtime"), ignore_errors=True)
-        say(f"weston on {socket} inside Xvfb {display}")
-        os.environ["DISPLAY"] = display
-        desktop = Atspi.get_desktop(0)
-        env = dict(os.environ, QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY=socket,
-                   XDG_RUNTIME_DIR=runtime, HOME=os.path.join(tmp, "home"),
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", SDL_AUDIODRIVER="dummy", WAYLAND_DEBUG="1")
-        # Without an X display the program cannot fall back to xcb unnoticed.
-        env.pop("DISPLAY", None)
-        game = Game(binary, env, os.path.join(tmp, "protocol.log"), desktop)
-        desk = Desk(display, game.log)
-        play(game, desk, Menus(game, desk))
-        say("PASS")
-        return 0
-    except Failure as e:
-        say(f"FAIL: {e}")
-        if os.environ.get("WAYLAND_TEST_KEEP"):
-            subprocess.run(["import", "-display", display, "-window", "root",
-                            os.path.join(tmp, "failure.png")], check=False)
-            say(f"kept {tmp}")
-            tmp = None  # for a look at the protocol log
-        return 1
-    finally:
-        if desk is not None:
-            desk.close()
-        if game is not None:
-            game.kill()
-        end(weston)
-        if xvfb is not None:
-            xvfb.kill()
-            xvfb.wait()
-        if tmp is not None:
-            shutil.rmtree(tmp, ignore_errors=True)
+    with Session("ombura-wayland-", f"{OUTPUT[0]}x{OUTPUT[1]}x24", private_auth=True) as session:
+        tmp, display = session.tmp, session.display
+        os.mkdir(session.path("home"))
+        try:
+            # Now and then weston's X11 back end never follows the pointer, or its desktop helper
+            # never draws; a weston started afresh does.
+            for attempt in range(1, 5):
+                try:
+                    weston, runtime, socket = start_weston(display, tmp)
+                    break
+                except Failure as e:
+                    if attempt == 4:
+                        raise
+                    say(f"{e}; starting weston again")
+                    shutil.rmtree(session.path("runtime"), ignore_errors=True)
+            session.own(lambda: stop(weston))
+            say(f"weston on {socket} inside Xvfb {display}")
+            desktop = session.desktop()
+            env = dict(os.environ, QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY=socket,
+                       XDG_RUNTIME_DIR=runtime, HOME=session.path("home"),
+                       QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", SDL_AUDIODRIVER="dummy", WAYLAND_DEBUG="1")
+            # Without an X display the program cannot fall back to xcb unnoticed.
+            env.pop("DISPLAY", None)
+            game = Game(binary, env, session.path("protocol.log"), desktop)
+            session.own(game.kill)
+            desk = Desk(display, game.log)
+            session.own(desk.close)
+            play(game, desk, Menus(game, desk))
+            say("PASS")
+            return 0
+        except Failure as e:
+            say(f"FAIL: {e}")
+            if os.environ.get("WAYLAND_TEST_KEEP"):
+                subprocess.run(["import", "-display", display, "-window", "root",
+                                session.path("failure.png")], check=False)
+                say(f"kept {tmp}")
+                session.keep = True  # for a look at the protocol log
+            return 1
 
 
 if __name__ == "__main__":

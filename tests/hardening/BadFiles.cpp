@@ -199,20 +199,4 @@ void spoil(const fs::path& target, FileType type, BadKind kind, const fs::path& 
     }
 }
 
-OddProgramFolder::OddProgramFolder()
-{
-    std::string pattern = (fs::temp_directory_path() / "ombura-hardening-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
-    root_ = pattern;
-    path_ = root_ / "a b" / "ü'x [ä] $HOME";
-    fs::create_directories(path_);
-}
-
-OddProgramFolder::~OddProgramFolder()
-{
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-}
-
 } // namespace hardening

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TempDir.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,19 +32,11 @@ enum class FileType { Midi, Wav };
 // file of the other type, for BadKind::OtherKind.
 void spoil(const std::filesystem::path& target, FileType type, BadKind kind, const std::filesystem::path& otherKind);
 
-// A folder with blanks and non-ASCII characters in its path, removed with everything in it.
-class OddProgramFolder {
+// A folder with blanks, brackets, a dollar sign and non-ASCII characters in its path, removed
+// with everything in it.
+class OddProgramFolder : public testing_support::TempDir {
 public:
-    OddProgramFolder();
-    ~OddProgramFolder();
-    OddProgramFolder(const OddProgramFolder&) = delete;
-    OddProgramFolder& operator=(const OddProgramFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path root_;
-    std::filesystem::path path_;
+    OddProgramFolder() : TempDir("a b/\xC3\xBC'x [\xC3\xA4] $HOME") { }
 };
 
 } // namespace hardening

@@ -3,14 +3,12 @@
 // Small MIDI files written byte by byte for the tests, and a scratch folder whose name has
 // blanks, quotes, non-ASCII letters and words the command parser knows.
 
+#include "../support/TempDir.h"
 #include "ByteOrder.h"
 #include "MidiVarLen.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -84,32 +82,11 @@ inline std::int64_t samplesOf(std::uint32_t millis)
     return static_cast<std::int64_t>(millis) * 48;
 }
 
-class ScratchDir {
+class ScratchDir : public testing_support::TempDir {
 public:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ombura music XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        root = pattern;
-        // Words the parser matches, inside a folder name, must not change any command.
-        dir = root / "a b ü'x\" type waveaudio alias x";
-        std::filesystem::create_directories(dir);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
-    std::string write(const std::string& name, const Bytes& bytes) const
-    {
-        const std::filesystem::path p = dir / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p.string();
-    }
-    std::filesystem::path root;
-    std::filesystem::path dir;
+    // Words the parser matches, inside a folder name, must not change any command.
+    ScratchDir() : TempDir("a b \xC3\xBC'x\" type waveaudio alias x") { }
+    const std::filesystem::path& dir = path();
 };
 
 } // namespace music_test

@@ -1,4 +1,5 @@
 #include "EffectPlayer.h"
+#include "Eventually.h"
 #include "Mixer.h"
 #include "MixerClock.h"
 #include "Multimedia32.h"
@@ -15,6 +16,7 @@
 
 using namespace sound;
 using namespace wavtest;
+using testing_support::eventually;
 using namespace std::chrono_literals;
 
 namespace {
@@ -185,13 +187,12 @@ TEST_F(EffectPlayerTest, SyncCutsOffTheSoundingEffectAndReturnsOnlyAtItsEnd)
     pull(100);
     auto done = std::async(std::launch::async, [&] { return player.play(b, kSync); });
     // Pulled frame by frame until the synchronous request has replaced the loop: B's level.
-    std::vector<float> block = pull(1);
-    int rendered = 0;
-    for (int looped = 0; block[0] <= 0.3f; ++looped) {
-        ASSERT_LT(looped, 100 * kOutputRate) << "B never replaced the loop";
-        std::this_thread::yield();
+    std::vector<float> block;
+    ASSERT_TRUE(eventually([&] {
         block = pull(1);
-    }
+        return block[0] > 0.3f;
+    })) << "B never replaced the loop";
+    int rendered = 0;
     while (player.active()) {
         EXPECT_EQ(done.wait_for(0s), std::future_status::timeout)
             << "returned while B still sounds, after " << rendered << " frames";
@@ -246,8 +247,10 @@ TEST_F(EffectPlayerTest, WithoutNoDefaultTheBuiltInBeepStandsIn)
 
     // Synchronous, as a mode other than 0 and 1 asks: the caller waits out the beep.
     auto done = std::async(std::launch::async, [&] { return player.play(missing, kSync); });
-    while (done.wait_for(1ms) != std::future_status::ready)
+    ASSERT_TRUE(eventually([&] {
         pull(256);
+        return done.wait_for(0s) == std::future_status::ready;
+    }));
     EXPECT_FALSE(done.get());
     EXPECT_FALSE(player.active());
 }
@@ -352,13 +355,14 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
     // Any other mode (flags 0): the loop is cut, and the call returns once A has played out.
     auto done = std::async(std::launch::async, [&] { mm.PlayEffect(a, 7); });
     std::size_t framesOfA = 0;
-    for (int blocks = 0; done.wait_for(0s) != std::future_status::ready; ++blocks) {
-        ASSERT_LT(blocks, 100 * kOutputRate) << "the call never returned";
-        std::this_thread::yield();
+    ASSERT_TRUE(eventually([&] {
+        // Ready or not before this block, as the device would not know either.
+        const bool returned = done.wait_for(0s) == std::future_status::ready;
         const auto block = pull(16);
         for (std::size_t i = 0; i < block.size(); i += 2)
             framesOfA += block[i] == 0.25f ? 1 : 0;
-    }
+        return returned;
+    })) << "the call never returned";
     // A alone at its level: after the loop's fade under its start, before its own fade out.
     EXPECT_EQ(framesOfA, 1000 - 2 * kOut) << "A was heard whole before the call returned";
     EXPECT_FALSE(player.active());

@@ -4,6 +4,7 @@
 #include "ByteOrder.h"
 #include "MidiVarLen.h"
 #include "ReadFile.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -75,25 +76,12 @@ TEST(ByteOrder, ReadsWhatItWritesInEachOrder)
 
 class ReadFileTest : public ::testing::Test {
 protected:
-    ReadFileTest()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ombura read XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        dir = pattern;
-    }
-    ~ReadFileTest() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
     std::string write(const std::string& name, std::size_t size) const
     {
-        const auto path = dir / name;
-        std::ofstream(path, std::ios::binary) << std::string(size, 'x');
-        return path.string();
+        return temp.write(name, std::vector<std::uint8_t>(size, 'x'));
     }
-    std::filesystem::path dir;
+    testing_support::TempDir temp{"ombura read"};
+    const std::filesystem::path& dir = temp.path();
 };
 
 TEST_F(ReadFileTest, SaysWhatIsUnderTheNameWithoutBlockingOrOverreading)

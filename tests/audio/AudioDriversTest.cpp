@@ -1,6 +1,7 @@
 // Which SDL audio driver the output asks for, and how it tells that a PipeWire server is there.
 
 #include "AudioDrivers.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +104,8 @@ private:
 
 TEST(AudioDrivers, PipeWireRunsOnlyWhereItsSocketAccepts)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("ombura-drivers-" + std::to_string(::getpid()));
+    const testing_support::TempDir temp;
+    const std::filesystem::path& dir = temp.path();
     std::filesystem::create_directories(dir / "other place");
     const std::string socket = (dir / "pipewire-0").string();
     const std::string remote = (dir / "other place" / "my pipewire").string();
@@ -143,7 +145,6 @@ TEST(AudioDrivers, PipeWireRunsOnlyWhereItsSocketAccepts)
     }
     EXPECT_FALSE(socketAccepts(""));
     EXPECT_FALSE(socketAccepts(std::string(200, 'x')));
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // exist (no device at all), and with SDL_AUDIODRIVER unset (whatever this machine has).
 
 #include "AudioEngine.h"
+#include "Eventually.h"
 #include "Multimedia32.h"
 #include "WavBytes.h"
 
@@ -21,6 +22,7 @@
 
 using namespace sound;
 using namespace wavtest;
+using testing_support::eventually;
 using namespace std::chrono_literals;
 
 namespace {
@@ -33,18 +35,6 @@ Expect expectation()
     if (driver == nullptr)
         return Expect::Unknown;
     return std::string(driver) == "dummy" ? Expect::Device : Expect::NoDevice;
-}
-
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 class EngineTest : public ::testing::Test {

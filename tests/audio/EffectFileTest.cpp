@@ -1,8 +1,8 @@
 // Effect files as libsndfile reads them: every format it writes, what another tool writes,
 // broken files of every kind, our own limits in front, and the resampler behind.
 
-#include "AudioSource.h"
 #include "EffectFile.h"
+#include "AudioSource.h"
 #include "EffectLoader.h"
 #include "MixMeasure.h"
 #include "RateConverter.h"
