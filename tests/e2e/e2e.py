@@ -371,12 +371,15 @@ def entry_on_screen(tree, title, entry):
 
 
 def choose(tree, title, entry):
+    """Chooses title > entry; returns the moment just before the entry was clicked."""
     click_at(*centre(tree.menu_title(title)))
     node = wait_for(lambda: entry_on_screen(tree, title, entry), 5,
                     f"the menu entry {title} > {entry} to show")
+    t = time.monotonic()
     click_at(*centre(node))
     wait_for(lambda: not showing(tree.popup(title)), 5, f"the {title} menu to close")
     say(f"chose {title} > {entry}")
+    return t
 
 
 # --- audio ------------------------------------------------------------------------------------

@@ -44,16 +44,7 @@ class ServerGame(e2e.Game):
 
 
 def menu(game, entry):
-    """Chooses ゲーム > entry; returns the moment just before the entry was clicked."""
-    tree = game.tree
-    e2e.click_at(*e2e.centre(tree.menu_title("ゲーム")))
-    node = wait_for(lambda: e2e.entry_on_screen(tree, "ゲーム", entry), 5,
-                    f"the menu entry ゲーム > {entry} to show")
-    t = time.monotonic()
-    e2e.click_at(*e2e.centre(node))
-    wait_for(lambda: not e2e.showing(tree.popup("ゲーム")), 5, "the menu to close")
-    say(f"chose ゲーム > {entry}")
-    return t
+    return e2e.choose(game.tree, "ゲーム", entry)
 
 
 def levels(rec, t0, t1):

@@ -18,7 +18,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import Failure, Screen, Tree, press_key, wait_clean_exit, wait_for, xdotool  # noqa: E402
+from e2e import Failure, Screen, Tree, click_at, press_key, wait_clean_exit, wait_for, xdotool  # noqa: E402
 from session import GameProcess, Session, stop  # noqa: E402
 from gi.repository import Atspi  # noqa: E402  (e2e asked for its version)
 
@@ -452,10 +452,6 @@ def platform_plugins(pid):
     return {name for name in ("libqwayland", "libqxcb") if name in maps}
 
 
-def click(x, y):
-    xdotool("mousemove", x, y, "click", "1")
-
-
 def choose_entry(game, menus, title, entry):
     """Chooses a menu entry with the mouse, as choose() in e2e.py does on X11."""
     tree = game.tree
@@ -464,11 +460,11 @@ def choose_entry(game, menus, title, entry):
         e = node.get_extents(Atspi.CoordType.SCREEN)
         return menus.to_screen(e.x + e.width // 2, e.y + e.height // 2)
 
-    click(*centre_of(tree.menu_title(title)))
+    click_at(*centre_of(tree.menu_title(title)))
     # The popup is a surface of its own: it shows once the pointer meets it there.
     node = wait_for(lambda: tree.menu_entry(title, entry), 5, f"the entry {title} > {entry}")
     time.sleep(0.3)
-    click(*centre_of(node))
+    click_at(*centre_of(node))
     say(f"chose {title} > {entry}")
 
 
@@ -513,7 +509,7 @@ def check_child(game, desk, window, origin, what, shot):
     check_title(desk, window, origin, what)
     desk.keep(shot)
     check_in_front(desk, window, origin, game.main, game.origin, what)
-    click(*outside(game.origin, game.main.size, origin, window.size))
+    click_at(*outside(game.origin, game.main.size, origin, window.size))
     time.sleep(0.5)
     wait_keyboard(game, window, f"{what} after a click on the main window")
 
@@ -554,7 +550,7 @@ def play(game, desk, menus):
     panel = tree.client_origin()
     figure = menus.to_screen(panel[0] + 216, panel[1] + 160)
     for _ in range(20):
-        click(*figure)
+        click_at(*figure)
         try:
             wait_for(lambda: tree.label("Label9") != "0", 1.5, "a press to score")
             break
@@ -583,7 +579,7 @@ def play(game, desk, menus):
     # Qt's own title bar offers minimise whatever the window asks for, and a minimised window
     # is lost on Wayland; the dialog must come straight back.
     before = desk.shot()
-    click(dialog_origin[0] + dialog.size[0] - MINIMISE_FROM_RIGHT, dialog_origin[1] + TITLE_BAR // 2)
+    click_at(dialog_origin[0] + dialog.size[0] - MINIMISE_FROM_RIGHT, dialog_origin[1] + TITLE_BAR // 2)
     wait_for(lambda: log.update() and dialog.minimised, 5, "the title bar's button to minimise the dialog")
     say("the dialog's title bar minimised it")
 
