@@ -152,7 +152,7 @@ TEST(FluidSynthEngine, EveryTuneSoundsAsFluidSynthPlaysItWithTheWholeFont)
         ASSERT_TRUE(channel.hasSynth()) << font;
         for (Case& c : cases) {
             const std::string midi = scratch.write("tune.mid", music_test::smf(0, 480, {Track(c.track).end(480)}));
-            const std::vector<float> theirs = fluidsynthRenders(font, midi, (scratch.root / "tune.wav").string());
+            const std::vector<float> theirs = fluidsynthRenders(font, midi, scratch.file("tune.wav").string());
             ASSERT_FALSE(theirs.empty()) << "fluidsynth did not render " << c.what;
 
             ASSERT_EQ(channel.send("open " + midi + " type sequencer alias midifile", nullptr, 0), 0u);

@@ -87,7 +87,6 @@ public:
     // Words the parser matches, inside a folder name, must not change any command.
     ScratchDir() : TempDir("a b \xC3\xBC'x\" type waveaudio alias x") { }
     const std::filesystem::path& dir = path();
-    const std::filesystem::path& root = outer();
 };
 
 } // namespace music_test

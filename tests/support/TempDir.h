@@ -33,8 +33,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return dir_; }
-    // The fresh folder around it, whose name is plain.
-    const std::filesystem::path& outer() const { return root_; }
     std::filesystem::path file(const std::string& name) const { return dir_ / name; }
     // Writes `bytes` as the file `name` here and returns its path.
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
