@@ -144,8 +144,28 @@ run_case bad-data-files -- "$odd/ombura"
 if [ "$(id -u)" = 0 ]; then ns=(unshare -m); else ns=(unshare -r -m); fi
 if "${ns[@]}" true 2>/dev/null; then
     run_case no-soundfont -- "${ns[@]}" sh -c 'mount -t tmpfs none /usr/share/sounds && exec "$0"' "$program"
+    # The only SoundFont is one FluidSynth refuses: its instrument names a sample it lacks.
+    # FluidSynth then asks libinstpatch, which complains through glib's log.
+    /usr/bin/python3 - >"$work/refused.sf2" <<'EOF'
+import struct, sys
+def chunk(i, b): return i + struct.pack('<I', len(b)) + b
+def name(s, n=20): return s.ljust(n, b'\0')
+phdr = name(b'p') + struct.pack('<3H3I', 0, 0, 0, 0, 0, 0) + name(b'EOP') + struct.pack('<3H3I', 0, 0, 1, 0, 0, 0)
+bag = struct.pack('<4H', 0, 0, 1, 0)
+inst = name(b'i') + struct.pack('<H', 0) + name(b'EOI') + struct.pack('<H', 1)
+shdr = name(b's') + struct.pack('<5I2B2H', 0, 100, 8, 90, 48000, 60, 0, 0, 1) + name(b'EOS', 46)
+pdta = b'pdta' + b''.join(chunk(i, b) for i, b in [
+    (b'phdr', phdr), (b'pbag', bag), (b'pmod', bytes(10)), (b'pgen', struct.pack('<2HI', 41, 0, 0)),
+    (b'inst', inst), (b'ibag', bag), (b'imod', bytes(10)), (b'igen', struct.pack('<2HI', 53, 1, 0)),
+    (b'shdr', shdr)])
+sdta = b'sdta' + chunk(b'smpl', bytes(292))
+info = b'INFO' + chunk(b'ifil', struct.pack('<2H', 2, 1))
+sys.stdout.buffer.write(chunk(b'RIFF', b'sfbk' + chunk(b'LIST', info) + chunk(b'LIST', sdta) + chunk(b'LIST', pdta)))
+EOF
+    run_case refused-soundfont -- "${ns[@]}" sh -c 'mount -t tmpfs none /usr/share/sounds && mkdir /usr/share/sounds/sf2 &&
+        cp "$1" /usr/share/sounds/sf2/default-GM.sf2 && exec "$0"' "$program" "$work/refused.sf2"
 else
-    echo "skip [no-soundfont]: cannot make a mount namespace here"
+    echo "skip [no-soundfont, refused-soundfont]: cannot make a mount namespace here"
 fi
 
 # c) No audio device.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sound {
 
@@ -29,6 +30,8 @@ public:
     explicit MusicChannel(Start start = Start::Now);
     // Loads exactly this SoundFont, or none at all (the music then plays silently).
     explicit MusicChannel(std::optional<std::string> soundFontPath, Start start = Start::Now);
+    // Loads the first of these SoundFonts that loads and plays the tune, best first.
+    explicit MusicChannel(std::vector<std::string> soundFontPlaces, Start start = Start::Now);
     ~MusicChannel() override;
     MusicChannel(const MusicChannel&) = delete;
     MusicChannel& operator=(const MusicChannel&) = delete;

@@ -1,11 +1,13 @@
 #include "FluidSynthEngine.h"
 
 #include "SharedLibrary.h"
+#include "SoundFontCheck.h"
 
 #include <fluidsynth.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -31,6 +33,8 @@ constexpr int kChorusSend = 93;
     X(new_fluid_synth)                                                                                                 \
     X(delete_fluid_synth)                                                                                              \
     X(fluid_synth_sfload)                                                                                              \
+    X(fluid_synth_get_sfont_by_id)                                                                                     \
+    X(fluid_sfont_get_preset)                                                                                          \
     X(fluid_synth_set_bank_offset)                                                                                     \
     X(fluid_synth_get_channel_preset)                                                                                  \
     X(fluid_preset_get_banknum)                                                                                        \
@@ -54,8 +58,34 @@ constexpr int kChorusSend = 93;
 
 OMBURA_SYMBOL_TABLE(Fluid, OMBURA_FLUID_FUNCTIONS)
 
+std::atomic<unsigned> errorsLogged{0};
+
 void ignoreLog(int, const char*, void*)
 { }
+
+void countError(int, const char*, void*)
+{
+    errorsLogged.fetch_add(1, std::memory_order_relaxed);
+}
+
+// How many errors FluidSynth has reported, by any synthesiser: its log names no synthesiser.
+unsigned fluidErrors()
+{
+    return errorsLogged.load(std::memory_order_relaxed);
+}
+
+// FluidSynth asks libinstpatch about any file it cannot read itself, and libinstpatch reports
+// what it dislikes through glib's log, which prints to the terminal. The game prints nothing.
+void silenceGlib()
+{
+    using LogFunction = void (*)(const char* domain, int level, const char* message, void* data);
+    using SetDefaultHandler = LogFunction (*)(LogFunction, void*);
+    ombura::SharedLibrary glib("libglib-2.0.so.0");
+    SetDefaultHandler setDefaultHandler = nullptr;
+    glib.bind(setDefaultHandler, "g_log_set_default_handler");
+    if (glib.complete())
+        setDefaultHandler([](const char*, int, const char*, void*) {}, nullptr);
+}
 
 // Opening FluidSynth drags in a long chain of its own dependencies (sound servers, sample file
 // readers) and runs their constructors: about half of what a bare Qt window costs to start.
@@ -68,9 +98,11 @@ const Fluid* fluid()
         ombura::SharedLibrary library("libfluidsynth.so.3");
         if (!table.bind(library))
             return nullptr;
-        // FluidSynth writes its messages to the terminal unless told otherwise; the game is silent.
+        // FluidSynth writes its messages to the terminal unless told otherwise; the game is silent,
+        // and only counts the errors (see prepare()).
         for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
-            table.fluid_set_log_function(level, ignoreLog, nullptr);
+            table.fluid_set_log_function(level, level <= FLUID_ERR ? countError : ignoreLog, nullptr);
+        silenceGlib();
         return &table;
     }();
     return loaded;
@@ -90,7 +122,7 @@ public:
     static FluidSynthEngine* create(const std::string& path)
     {
         const Fluid* api = fluid();
-        if (!api)
+        if (!api || !sampleMemoryBounded(path))
             return nullptr;
         const Fluid& fl = *api;
         fluid_settings_t* settings = fl.new_fluid_settings();
@@ -140,7 +172,8 @@ public:
         case 0x90:
             if (data2 > 0)
                 choosePowerOnInstrument(channel);
-            fl_.fluid_synth_noteon(synth_, channel, data1, data2);
+            if (playable_)
+                fl_.fluid_synth_noteon(synth_, channel, data1, data2);
             break;
         case 0xA0:
             fl_.fluid_synth_key_pressure(synth_, channel, data1, data2);
@@ -222,10 +255,12 @@ public:
     // GM, GS and XG resets, a GS message can make any channel a drum channel, a missing preset
     // falls back to another), so it is asked: the tune's messages, all but its notes, are played
     // through the synthesiser here, and every instrument it chooses on the way is kept loaded.
-    void prepare(const MidiSequence& tune) override
+    bool prepare(const MidiSequence& tune) override
     {
         reset();
+        const unsigned errorsBefore = fluidErrors();
         std::vector<Preset> wanted;
+        bool whole = true;
         // Kept the moment it is chosen: a later choice on the same channel would let it go, and
         // it would be read again (an SF3 font decodes a piano for a second or more).
         const auto keep = [&](int channel) {
@@ -236,8 +271,9 @@ public:
             if (std::find(wanted.begin(), wanted.end(), p) != wanted.end())
                 return;
             wanted.push_back(p);
-            if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end())
-                fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program);
+            if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
+                fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
+                whole = false;
         };
         for (const MidiEvent& e : tune.events) {
             const int channel = e.status & 0x0F;
@@ -264,6 +300,11 @@ public:
         }
         pinned_ = std::move(wanted);
         reset();
+        // FluidSynth chooses an instrument whose samples it could not read (the file has gone, or
+        // changed) all the same, says so in its log, and crashes playing it: such a font plays
+        // nothing. It reports nothing else as an error here.
+        playable_ = whole && fluidErrors() == errorsBefore;
+        return playable_;
     }
 
 private:
@@ -291,16 +332,19 @@ private:
     }
 
     // What a synthesiser plays on a channel nobody chose an instrument for since the reset: the
-    // piano, or the standard kit on the drum channel. A channel FluidSynth chose one for itself
-    // (a reset or a rhythm-part message in the tune) keeps it.
+    // piano, or the standard kit on the drum channel, if the font has it. A channel FluidSynth
+    // chose one for itself (a reset or a rhythm-part message in the tune) keeps it.
     void choosePowerOnInstrument(int channel)
     {
         const std::uint32_t bit = 1u << channel;
         if (chosen_ & bit)
             return;
         chosen_ |= bit;
-        if (!fl_.fluid_synth_get_channel_preset(synth_, channel))
-            fl_.fluid_synth_program_select(synth_, channel, font_, channel == kDrumChannel ? kDrumBank : 0, 0);
+        const int bank = channel == kDrumChannel ? kDrumBank : 0;
+        // Asked first: choosing a preset the font lacks is an error in FluidSynth's log.
+        fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
+        if (!fl_.fluid_synth_get_channel_preset(synth_, channel) && sfont && fl_.fluid_sfont_get_preset(sfont, bank, 0))
+            fl_.fluid_synth_program_select(synth_, channel, font_, bank, 0);
     }
 
     const Fluid& fl_;
@@ -310,6 +354,7 @@ private:
     int font_ = FLUID_FAILED;
     std::vector<Preset> pinned_;
     std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
+    bool playable_ = true;
     std::uint64_t rendered_ = 0;
     std::array<float, kScratchFrames * 2> scratch_{};
 };

@@ -119,6 +119,8 @@ void Sequencer::render(float* out, int frames)
     if (state == SynthHost::State::Loading)
         return;
 
+    // Read before the engine: a tune prepared on another font's engine plays on that one.
+    const std::uint64_t preparedSerial = host_.preparedSerial();
     SynthEngine* synth = state == SynthHost::State::Ready ? host_.engine() : nullptr;
     std::unique_lock<std::mutex> synthLock;
     if (synth) {
@@ -158,7 +160,7 @@ void Sequencer::render(float* out, int frames)
             cutting_.store(false, std::memory_order_release);
     }
 
-    const bool prepared = !synth || host_.preparedSerial() >= currentSerial_;
+    const bool prepared = !synth || preparedSerial >= currentSerial_;
     if (playing && current_ && prepared) {
         if (aheadOfTune_)
             done += takeAhead(out + 2 * static_cast<std::ptrdiff_t>(done), frames - done);

@@ -29,9 +29,10 @@ public:
     // Adds `frames` interleaved stereo frames at kSequenceRate into `out`.
     virtual void renderAdd(float* out, int frames) = 0;
     // Loads every instrument the tune will choose, so that choosing them while it plays reads
-    // nothing from disk on the audio thread, and leaves the synthesiser reset. Slow; the loader
-    // thread calls it.
-    virtual void prepare(const MidiSequence& tune) = 0;
+    // nothing from disk on the audio thread, and leaves the synthesiser reset. False when one of
+    // them could not be loaded: the font cannot play the tune whole. Slow; the loader thread
+    // calls it.
+    virtual bool prepare(const MidiSequence& tune) = 0;
 
 private:
     std::mutex mutex_;

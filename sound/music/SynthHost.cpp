@@ -96,10 +96,12 @@ void SynthHost::run(const Loader& loader)
     yieldToOthers();
     {
         std::lock_guard lock(mutex_);
-        engine_ = std::move(engine);
-        state_.store(engine_ ? State::Ready : State::Absent, std::memory_order_release);
+        engine_.store(engine.get(), std::memory_order_release);
+        if (engine)
+            engines_.push_back(std::move(engine));
+        state_.store(engine_.load() ? State::Ready : State::Absent, std::memory_order_release);
         busy_ = false;
-        if (!engine_)
+        if (state() != State::Ready)
             request_.reset();
     }
     idle_.notify_all();
@@ -120,17 +122,33 @@ void SynthHost::run(const Loader& loader)
         for (int waited = 0; cutting != nullptr && cutting->load(std::memory_order_acquire) && waited < kCutWaitMs;
              ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        {
-            // The audio thread only try-locks the engine, so holding it while the font is
-            // read costs at most a few skipped blocks of a tune that is not playing yet.
-            std::lock_guard engineLock(engine_->mutex());
-            engine_->prepare(*tune);
-        }
+        prepareOnAnEngine(loader, *tune);
         prepared_.store(serial, std::memory_order_release);
         lock.lock();
         preparedTune_ = std::move(tune);
         busy_ = false;
         idle_.notify_all();
+    }
+}
+
+void SynthHost::prepareOnAnEngine(const Loader& loader, const MidiSequence& tune)
+{
+    // The audio thread only try-locks an engine, so holding it while the font is read costs at
+    // most a few skipped blocks of a tune that is not playing yet.
+    const auto prepareOn = [&tune](SynthEngine& engine) {
+        std::lock_guard engineLock(engine.mutex());
+        return engine.prepare(tune);
+    };
+    if (prepareOn(*engine_.load()))
+        return;
+    // A font that cannot give the tune its instruments gives way to the next one that can. When
+    // none can, the engine in use stays, and plays the tune in silence.
+    for (std::shared_ptr<SynthEngine> next = loader(); next && next.get() != engine_.load(); next = loader()) {
+        if (prepareOn(*next)) {
+            engine_.store(next.get(), std::memory_order_release);
+            engines_.push_back(std::move(next));
+            return;
+        }
     }
 }
 

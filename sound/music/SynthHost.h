@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace sound {
 
@@ -22,7 +23,8 @@ class SynthHost {
 public:
     enum class State { Loading, Ready, Absent };
 
-    // Finds and loads the synthesiser; runs on the loader thread. May return null.
+    // Loads the next synthesiser to try, each call the next SoundFont on the search list; null
+    // when there is none left. Runs on the loader thread.
     using Loader = std::function<std::shared_ptr<SynthEngine>()>;
 
     // When the loader thread begins: at once, or only when start() is called, so that a
@@ -44,8 +46,10 @@ public:
     static void yieldToOthers();
 
     State state() const { return state_.load(std::memory_order_acquire); }
-    // Valid once state() is Ready, for as long as the host lives.
-    SynthEngine* engine() const { return engine_.get(); }
+    // Valid once state() is Ready, for as long as the host lives. Another one takes its place
+    // when its font cannot give a tune its instruments and the next font can: read
+    // preparedSerial() first, and the engine read after it is the one that tune was prepared on.
+    SynthEngine* engine() const { return engine_.load(std::memory_order_acquire); }
 
     // UI thread: load the instruments of the tune opened under `serial`. Only the newest
     // request counts; an older one not yet started is dropped. A tune with the very messages of
@@ -63,11 +67,17 @@ public:
 
 private:
     void run(const Loader& loader);
+    // Loader thread: prepares `tune` on the engine in use, or else on the first of the next fonts
+    // that can give it its instruments, which then takes the engine's place.
+    void prepareOnAnEngine(const Loader& loader, const MidiSequence& tune);
 
     Loader loader_; // until start() hands it to the thread
 
     std::atomic<State> state_{State::Loading};
-    std::shared_ptr<SynthEngine> engine_;
+    std::atomic<SynthEngine*> engine_{nullptr};
+    // Every engine that has been in use, kept until the host goes: the audio thread may still
+    // hold the one replaced. Loader thread only.
+    std::vector<std::shared_ptr<SynthEngine>> engines_;
     std::atomic<std::uint64_t> prepared_{0};
 
     std::mutex mutex_;

@@ -9,8 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -19,6 +22,7 @@ extern char** environ;
 
 namespace {
 
+using music_test::Bytes;
 using music_test::Track;
 
 // Loudness in 10 ms steps from the first sound on, from interleaved stereo. FluidSynth's player
@@ -101,6 +105,118 @@ Track phrase(Track t, std::uint8_t channel)
     return t;
 }
 
+// A SoundFont whose one preset (bank 0, program 0) plays one instrument on one silent sample,
+// written by hand so that each test can break one thing in it. The sample data are a gap in the
+// file of `sampleBytes` (a sparse file, if large), or `ogg` for an SF3 font.
+struct TestFont {
+    std::uint16_t sampleOfInstrument = 0;
+    std::uint64_t sampleBytes = 2 * 4800;
+    Bytes ogg;
+
+    struct Riff {
+        Bytes b;
+        Riff& u16(unsigned v)
+        {
+            ombura::appendLe16(b, v);
+            return *this;
+        }
+        Riff& u32(std::uint64_t v)
+        {
+            ombura::appendLe32(b, static_cast<std::uint32_t>(v));
+            return *this;
+        }
+        Riff& text(std::string_view s, std::size_t width)
+        {
+            b.insert(b.end(), s.begin(), s.end());
+            b.insert(b.end(), width - s.size(), 0);
+            return *this;
+        }
+        Riff& chunk(std::string_view id, const Riff& body)
+        {
+            text(id, 4).u32(body.b.size()).b.insert(b.end(), body.b.begin(), body.b.end());
+            return *this;
+        }
+    };
+
+    std::string writeTo(const std::filesystem::path& path) const
+    {
+        const bool sf3 = !ogg.empty();
+        const std::uint64_t size = sf3 ? ogg.size() : sampleBytes;
+        Riff phdr, inst, shdr, bag, mod, pgen, igen, ifil, info, pdta, head, tail;
+        phdr.text("p", 20).u16(0).u16(0).u16(0).u32(0).u32(0).u32(0);
+        phdr.text("EOP", 20).u16(0).u16(0).u16(1).u32(0).u32(0).u32(0);
+        inst.text("i", 20).u16(0).text("EOI", 20).u16(1);
+        // A compressed sample ends at a byte of the chunk, a plain one at a frame, 46 before its end.
+        shdr.text("s", 20).u32(0).u32(sf3 ? size : size / 2 - 46).u32(8).u32(1000).u32(48000).u16(60).u16(0);
+        shdr.u16(sf3 ? 0x11 : 0x01).text("EOS", 46);
+        bag.u16(0).u16(0).u16(1).u16(0);
+        mod.text("", 10);
+        pgen.u16(41).u16(0).u32(0);
+        igen.u16(53).u16(sampleOfInstrument).u32(0);
+        pdta.text("pdta", 4).chunk("phdr", phdr).chunk("pbag", bag).chunk("pmod", mod).chunk("pgen", pgen);
+        pdta.chunk("inst", inst).chunk("ibag", bag).chunk("imod", mod).chunk("igen", igen).chunk("shdr", shdr);
+        info.text("INFO", 4).chunk("ifil", ifil.u16(sf3 ? 3 : 2).u16(1));
+        tail.chunk("LIST", pdta);
+        head.text("RIFF", 4).u32(4 + 8 + info.b.size() + 20 + size + tail.b.size()).text("sfbk", 4);
+        head.chunk("LIST", info).text("LIST", 4).u32(12 + size).text("sdta", 4).text("smpl", 4).u32(size);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(head.b.data()), static_cast<std::streamsize>(head.b.size()));
+        out.write(reinterpret_cast<const char*>(ogg.data()), static_cast<std::streamsize>(ogg.size()));
+        out.seekp(static_cast<std::streamoff>(size - ogg.size()), std::ios::cur);
+        out.write(reinterpret_cast<const char*>(tail.b.data()), static_cast<std::streamsize>(tail.b.size()));
+        return path.string();
+    }
+};
+
+// A second of silence, Ogg Vorbis encoded by libsndfile, with its last page made random: the
+// length libsndfile then reports is its "unknown" mark, which FluidSynth 2.3 multiplies by two
+// into an allocation of 2^64 - 2 bytes.
+Bytes damagedOgg()
+{
+    struct Sink {
+        Bytes bytes;
+        sf_count_t at = 0;
+    } sink;
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = [](void* s) { return static_cast<sf_count_t>(static_cast<Sink*>(s)->bytes.size()); };
+    io.seek = [](sf_count_t offset, int whence, void* s) {
+        Sink& k = *static_cast<Sink*>(s);
+        const auto size = static_cast<sf_count_t>(k.bytes.size());
+        return k.at = offset + (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? k.at : size);
+    };
+    io.read = [](void*, sf_count_t, void*) -> sf_count_t { return 0; };
+    io.write = [](const void* p, sf_count_t n, void* s) {
+        Sink& k = *static_cast<Sink*>(s);
+        k.bytes.resize(std::max(k.bytes.size(), static_cast<std::size_t>(k.at + n)));
+        std::memcpy(k.bytes.data() + k.at, p, static_cast<std::size_t>(n));
+        k.at += n;
+        return n;
+    };
+    io.tell = [](void* s) { return static_cast<Sink*>(s)->at; };
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
+    const std::vector<float> silence(48000, 0.0f);
+    sf_writef_float(file, silence.data(), 48000);
+    sf_close(file);
+    const std::string_view text(reinterpret_cast<const char*>(sink.bytes.data()), sink.bytes.size());
+    for (std::size_t at = text.rfind("OggS"), i = 0; at != std::string_view::npos && at + i < sink.bytes.size(); ++i)
+        sink.bytes[at + i] = static_cast<std::uint8_t>(i * 167 + 13);
+    return sink.bytes;
+}
+
+std::uint64_t peakMemoryKib()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoull(line.substr(6));
+    }
+    return 0;
+}
+
 // Every way a MIDI file chooses its instruments, each file played after the one before on the
 // same synthesiser (as the game's channel keeps it), sounds as FluidSynth's own player sounds with
 // the whole font: resets by GM, GS and XG messages, to every device and to one, bank selects,
@@ -169,6 +285,49 @@ TEST(FluidSynthEngine, EveryTuneSoundsAsFluidSynthPlaysItWithTheWholeFont)
     }
     if (fonts == 0)
         GTEST_SKIP() << "no General MIDI SoundFont installed";
+}
+
+} // namespace
+
+namespace {
+
+// A font that will not load, claims too much memory or cannot give the tune its instruments gives
+// way to the next on the list (TimGM6mb here); every test font is silent, so sound means the next
+// one plays. The damaged SF3 once aborted the sanitizer runs (see tools/sanitize.sh).
+TEST(FluidSynthEngine, AFontThatCannotPlayTheTuneGivesWayToTheNext)
+{
+    const std::string next = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!std::filesystem::exists(next))
+        GTEST_SKIP() << "TimGM6mb not installed";
+    struct Case {
+        const char* what;
+        TestFont font;
+        bool cutOnceLoaded = false;
+    };
+    const std::vector<Case> cases{
+        {"an instrument names a missing sample", {.sampleOfInstrument = 1}},
+        {"sample headers claim 1 GiB of a sparse file", {.sampleBytes = std::uint64_t{1} << 30}},
+        {"the file cut short before the tune's samples are read", {}, true},
+        {"an SF3 sample's last Ogg page damaged", {.ogg = damagedOgg()}},
+    };
+    music_test::ScratchDir scratch;
+    const std::string tune = scratch.write("tune.mid", music_test::tune(1000));
+    for (const Case& c : cases) {
+        const std::uint64_t before = peakMemoryKib();
+        const std::string font = c.font.writeTo(scratch.root / (std::string(c.what) + ".sf2"));
+        sound::MusicChannel channel{std::vector<std::string>{font, next}};
+        ASSERT_TRUE(channel.waitUntilReady(60s));
+        if (c.cutOnceLoaded)
+            std::filesystem::resize_file(font, 100);
+        channel.send("open " + tune + " type sequencer alias midifile", nullptr, 0);
+        ASSERT_TRUE(channel.waitUntilReady(60s));
+        channel.send("play midifile", nullptr, 0);
+        std::vector<float> out(2 * 512 * 48, 0.0f);
+        for (std::size_t at = 0; at < out.size(); at += 1024)
+            channel.render(out.data() + at, 512);
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](float x) { return std::abs(x) > 1e-3f; })) << c.what;
+        EXPECT_LT(peakMemoryKib() - before, 256u * 1024) << c.what;
+    }
 }
 
 } // namespace

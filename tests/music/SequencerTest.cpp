@@ -39,10 +39,11 @@ public:
             out[i] += 1.0f;
         frames += n;
     }
-    void prepare(const sound::MidiSequence& tune) override
+    bool prepare(const sound::MidiSequence& tune) override
     {
         prepared.push_back(tune);
         std::this_thread::sleep_for(prepareTakes);
+        return true;
     }
 
     std::vector<std::int64_t> framesOf(const std::string& what) const
@@ -236,7 +237,7 @@ public:
         for (int i = 0; i < 2 * n; ++i)
             out[i] += static_cast<float>(notes) * static_cast<float>(volume) / 128.0f;
     }
-    void prepare(const sound::MidiSequence&) override { }
+    bool prepare(const sound::MidiSequence&) override { return true; }
 
     int notes = 0;
     int volume = 100;

@@ -1,0 +1,35 @@
+// Arbitrary bytes as bgm.dat, played through the real synthesiser with TimGM6mb: whatever the
+// reader accepts, FluidSynth must take every message of it (resets, bank selects, kits, any
+// system-exclusive message), choose its instruments while the loader prepares the tune and
+// play its first seconds without crashing.
+#include "FluidSynthEngine.h"
+#include "MidiFile.h"
+#include "Sequencer.h"
+#include "SynthHost.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const std::shared_ptr<sound::SynthEngine> engine =
+        sound::acquireFluidSynth("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    std::optional<sound::MidiSequence> tune = sound::parseMidi(std::span(data, size));
+    if (!engine || !tune)
+        return 0;
+
+    sound::SynthHost host{[] { return engine; }};
+    sound::Sequencer sequencer(host);
+    sequencer.load(std::make_shared<const sound::MidiSequence>(std::move(*tune)));
+    host.waitUntilIdle(std::chrono::seconds(60));
+    sequencer.play();
+    std::vector<float> out(2 * 4800);
+    for (int i = 0; i < 20 && sequencer.playing(); ++i)
+        sequencer.render(out.data(), 4800);
+    sequencer.unload();
+    sequencer.render(out.data(), 4800);
+    return 0;
+}
