@@ -84,7 +84,7 @@ void silenceGlib()
     SetDefaultHandler setDefaultHandler = nullptr;
     glib.bind(setDefaultHandler, "g_log_set_default_handler");
     if (glib.complete())
-        setDefaultHandler([](const char*, int, const char*, void*) {}, nullptr);
+        setDefaultHandler([](const char*, int, const char*, void*) { }, nullptr);
 }
 
 // Opening FluidSynth drags in a long chain of its own dependencies (sound servers, sample file

@@ -112,7 +112,7 @@ std::optional<std::uint64_t> claimedSampleBytes(std::uint64_t fileSize, const Re
 bool sampleMemoryBounded(const std::string& path)
 {
     const ombura::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat info { };
+    struct stat info{};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     const ReadAt read = [fd = file.get()](std::uint64_t offset, std::span<std::uint8_t> into) {

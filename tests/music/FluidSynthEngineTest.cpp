@@ -314,7 +314,7 @@ TEST(FluidSynthEngine, AFontThatCannotPlayTheTuneGivesWayToTheNext)
     const std::string tune = scratch.write("tune.mid", music_test::tune(1000));
     for (const Case& c : cases) {
         const std::uint64_t before = peakMemoryKib();
-        const std::string font = c.font.writeTo(scratch.root / (std::string(c.what) + ".sf2"));
+        const std::string font = c.font.writeTo(scratch.file(std::string(c.what) + ".sf2"));
         sound::MusicChannel channel{std::vector<std::string>{font, next}};
         ASSERT_TRUE(channel.waitUntilReady(60s));
         if (c.cutOnceLoaded)
