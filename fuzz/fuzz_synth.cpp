@@ -2,7 +2,7 @@
 // reader accepts, FluidSynth must take every message of it (resets, bank selects, kits, any
 // system-exclusive message), choose its instruments while the loader prepares the tune and
 // play its first seconds without crashing.
-#include "FluidSynthEngine.h"
+#include "FluidSynthPool.h"
 #include "MidiFile.h"
 #include "Sequencer.h"
 #include "SynthHost.h"

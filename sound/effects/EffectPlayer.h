@@ -81,31 +81,36 @@ private:
     void waitUntilEnded(std::uint64_t request, Clock::time_point startedAt, std::size_t frames);
     float envelope(std::size_t position, std::size_t total) const;
 
+    // Three threads meet here: the UI thread (play), the audio thread (render, active) and the
+    // loader's (decoded). Set before the output starts and only read afterwards, by any of them:
     const std::function<Clock::time_point()> now_;
     std::function<bool()> probe_;
     std::function<void()> wake_;
     std::function<void(int)> startObserver_;
 
+    // Everything from here to loader_ is read and written under mutex_ only, but for the two
+    // atomics' loads without it.
     mutable std::mutex mutex_;
-    std::condition_variable ended_;
-    std::shared_ptr<const Waveform> current_; // released on the UI thread only
-    std::size_t position_ = 0;
-    std::size_t played_ = 0; // frames since the start, across loops: the fade-in only comes once
-    bool loop_ = false;
-    bool started_ = false;
-    bool pending_ = false; // a decode is running for the newest request
-    bool noDefault_ = true;
-    bool lastPlayed_ = false;
-    std::uint64_t request_ = 0;
-    Clock::time_point startedAt_{};
-    std::atomic<bool> sounding_{false};
+    std::condition_variable ended_; // a synchronous play() waits on it; the other two notify
+    std::shared_ptr<const Waveform> current_; // set by play() or decoded(), released on the UI thread only
+    std::size_t position_ = 0; // set where current_ is, moved on by the audio thread
+    std::size_t played_ = 0; // the same; frames since the start, across loops: the fade-in only comes once
+    bool loop_ = false; // set with current_, read by the audio thread
+    bool started_ = false; // set by the audio thread at the first frame it mixes
+    bool pending_ = false; // UI thread and loader's: a decode is running for the newest request
+    bool noDefault_ = true; // UI thread and loader's
+    bool lastPlayed_ = false; // UI thread and loader's
+    std::uint64_t request_ = 0; // UI thread counts; the loader's compares
+    Clock::time_point startedAt_{}; // set with current_
+    std::atomic<bool> sounding_{false}; // any thread may end the sound; read without the lock to skip work
 
-    // The effect cut off by the last interrupting request, fading out under the new one.
-    std::shared_ptr<const Waveform> tail_; // released on the UI thread only
+    // The effect cut off by the last interrupting request, fading out under the new one. The UI
+    // thread sets it and releases it; the audio thread plays it out.
+    std::shared_ptr<const Waveform> tail_;
     std::size_t tailPosition_ = 0;
     bool tailLoops_ = false;
     int tailLeft_ = 0;
-    std::atomic<bool> tailSounding_{false};
+    std::atomic<bool> tailSounding_{false}; // read by the audio thread without the lock
 
     EffectLoader loader_; // last: its thread, which calls back into the player, stops first
 };

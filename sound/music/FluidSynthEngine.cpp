@@ -1,14 +1,8 @@
 #include "FluidSynthEngine.h"
 
-#include "SharedLibrary.h"
 #include "SoundFontCheck.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
-#include <array>
-#include <atomic>
-#include <mutex>
 #include <utility>
 
 namespace sound {
@@ -18,95 +12,8 @@ namespace {
 constexpr int kChannels = 16;
 constexpr int kDrumBank = 128;
 constexpr int kDrumChannel = 9;
-constexpr int kScratchFrames = 512;
 constexpr int kReverbSend = 91;
 constexpr int kChorusSend = 93;
-
-// Every FluidSynth function the engine calls. The header gives their types; the library itself
-// is opened only when the first synthesiser is made.
-#define OMBURA_FLUID_FUNCTIONS(X)                                                                                      \
-    X(new_fluid_settings)                                                                                              \
-    X(delete_fluid_settings)                                                                                           \
-    X(fluid_settings_setint)                                                                                           \
-    X(fluid_settings_setnum)                                                                                           \
-    X(fluid_set_log_function)                                                                                          \
-    X(new_fluid_synth)                                                                                                 \
-    X(delete_fluid_synth)                                                                                              \
-    X(fluid_synth_sfload)                                                                                              \
-    X(fluid_synth_get_sfont_by_id)                                                                                     \
-    X(fluid_sfont_get_preset)                                                                                          \
-    X(fluid_synth_set_bank_offset)                                                                                     \
-    X(fluid_synth_get_channel_preset)                                                                                  \
-    X(fluid_preset_get_banknum)                                                                                        \
-    X(fluid_preset_get_num)                                                                                            \
-    X(fluid_synth_pin_preset)                                                                                          \
-    X(fluid_synth_unpin_preset)                                                                                        \
-    X(fluid_synth_noteoff)                                                                                             \
-    X(fluid_synth_noteon)                                                                                              \
-    X(fluid_synth_key_pressure)                                                                                        \
-    X(fluid_synth_cc)                                                                                                  \
-    X(fluid_synth_program_change)                                                                                      \
-    X(fluid_synth_program_select)                                                                                      \
-    X(fluid_synth_channel_pressure)                                                                                    \
-    X(fluid_synth_pitch_bend)                                                                                          \
-    X(fluid_synth_sysex)                                                                                               \
-    X(fluid_synth_all_sounds_off)                                                                                      \
-    X(fluid_synth_all_notes_off)                                                                                       \
-    X(fluid_synth_get_active_voice_count)                                                                              \
-    X(fluid_synth_get_internal_bufsize)                                                                                \
-    X(fluid_synth_write_float)
-
-OMBURA_SYMBOL_TABLE(Fluid, OMBURA_FLUID_FUNCTIONS)
-
-std::atomic<unsigned> errorsLogged{0};
-
-void ignoreLog(int, const char*, void*)
-{ }
-
-void countError(int, const char*, void*)
-{
-    errorsLogged.fetch_add(1, std::memory_order_relaxed);
-}
-
-// How many errors FluidSynth has reported, by any synthesiser: its log names no synthesiser.
-unsigned fluidErrors()
-{
-    return errorsLogged.load(std::memory_order_relaxed);
-}
-
-// FluidSynth asks libinstpatch about any file it cannot read itself, and libinstpatch reports
-// what it dislikes through glib's log, which prints to the terminal. The game prints nothing.
-void silenceGlib()
-{
-    using LogFunction = void (*)(const char* domain, int level, const char* message, void* data);
-    using SetDefaultHandler = LogFunction (*)(LogFunction, void*);
-    ombura::SharedLibrary glib("libglib-2.0.so.0");
-    SetDefaultHandler setDefaultHandler = nullptr;
-    glib.bind(setDefaultHandler, "g_log_set_default_handler");
-    if (glib.complete())
-        setDefaultHandler([](const char*, int, const char*, void*) { }, nullptr);
-}
-
-// Opening FluidSynth drags in a long chain of its own dependencies (sound servers, sample file
-// readers) and runs their constructors: about half of what a bare Qt window costs to start.
-// The first caller is the SoundFont loader thread, so the window never pays for it. Null when
-// the library is missing or lacks a function; the game is then silent.
-const Fluid* fluid()
-{
-    static const Fluid* const loaded = []() -> const Fluid* {
-        static Fluid table;
-        ombura::SharedLibrary library("libfluidsynth.so.3");
-        if (!table.bind(library))
-            return nullptr;
-        // FluidSynth writes its messages to the terminal unless told otherwise; the game is silent,
-        // and only counts the errors (see prepare()).
-        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
-            table.fluid_set_log_function(level, level <= FLUID_ERR ? countError : ignoreLog, nullptr);
-        silenceGlib();
-        return &table;
-    }();
-    return loaded;
-}
 
 // A GS reset addressed to every device: FluidSynth's own reset of every channel, and of the
 // bank-select rules a GM or XG reset may have changed, to what a new synthesiser has.
@@ -117,300 +24,226 @@ constexpr std::array<std::uint8_t, 9> kGsReset{0x41, 0x7F, 0x42, 0x12, 0x40, 0x0
 // (the piano and the drum kit are 16 MB of FluidR3_GM), whether the tune plays them or not.
 constexpr int kOutOfReach = 0x10000;
 
-class FluidSynthEngine final : public SynthEngine {
-public:
-    static FluidSynthEngine* create(const std::string& path)
-    {
-        const Fluid* api = fluid();
-        if (!api || !sampleMemoryBounded(path))
-            return nullptr;
-        const Fluid& fl = *api;
-        fluid_settings_t* settings = fl.new_fluid_settings();
-        if (!settings)
-            return nullptr;
-        fl.fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
-        // More than 16 channels reaches a heap overflow in this version.
-        fl.fluid_settings_setint(settings, "synth.midi-channels", kChannels);
-        // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
-        fl.fluid_settings_setint(settings, "synth.reverb.active", 0);
-        fl.fluid_settings_setint(settings, "synth.chorus.active", 0);
-        // Only the instruments in use are kept in memory: the full GM font is ~150 MB.
-        fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-        fl.fluid_settings_setint(settings, "synth.lock-memory", 0);
-
-        fluid_synth_t* synth = fl.new_fluid_synth(settings);
-        if (!synth) {
-            fl.delete_fluid_settings(settings);
-            return nullptr;
-        }
-        auto* engine = new FluidSynthEngine(fl, path, settings, synth);
-        // The whole font, with no instrument chosen on any channel yet (see reset()).
-        engine->font_ = fl.fluid_synth_sfload(synth, path.c_str(), 0);
-        if (engine->font_ == FLUID_FAILED) {
-            delete engine;
-            return nullptr;
-        }
-        engine->reset();
-        return engine;
-    }
-
-    ~FluidSynthEngine() override
-    {
-        fl_.delete_fluid_synth(synth_);
-        fl_.delete_fluid_settings(settings_);
-    }
-
-    const std::string& path() const { return path_; }
-
-    void channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override
-    {
-        const int channel = status & 0x0F;
-        switch (status & 0xF0) {
-        case 0x80:
-            fl_.fluid_synth_noteoff(synth_, channel, data1);
-            break;
-        case 0x90:
-            if (data2 > 0)
-                choosePowerOnInstrument(channel);
-            if (playable_)
-                fl_.fluid_synth_noteon(synth_, channel, data1, data2);
-            break;
-        case 0xA0:
-            fl_.fluid_synth_key_pressure(synth_, channel, data1, data2);
-            break;
-        case 0xB0:
-            // Reverb and chorus are off, but FluidSynth still mixes every voice into their send
-            // buffers by these controllers: about 7 % of its work on the tune for no sound.
-            if (data1 != kReverbSend && data1 != kChorusSend)
-                fl_.fluid_synth_cc(synth_, channel, data1, data2);
-            break;
-        case 0xC0:
-            chosen_ |= 1u << channel;
-            fl_.fluid_synth_program_change(synth_, channel, data1);
-            break;
-        case 0xD0:
-            fl_.fluid_synth_channel_pressure(synth_, channel, data1);
-            break;
-        case 0xE0:
-            fl_.fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
-            break;
-        default:
-            break;
-        }
-    }
-
-    void sysex(const std::uint8_t* data, std::size_t size) override
-    {
-        if (size == 0 || size > 0xFFFF)
-            return;
-        fl_.fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
-                              nullptr, 0);
-    }
-
-    void soundOff() override
-    {
-        for (int channel = 0; channel < kChannels; ++channel)
-            fl_.fluid_synth_all_sounds_off(synth_, channel);
-        dropBufferedFrames();
-    }
-
-    void releaseAll() override
-    {
-        for (int channel = 0; channel < kChannels; ++channel) {
-            fl_.fluid_synth_cc(synth_, channel, 64, 0); // sustain
-            fl_.fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
-            fl_.fluid_synth_all_notes_off(synth_, channel);
-        }
-    }
-
-    // FluidSynth's own reset, which would choose the piano and the drum kit on every channel
-    // again and read their samples here on the audio thread, finds no instrument to choose. A
-    // channel's power-on instrument is chosen at its first note instead (see channelMessage).
-    void reset() override
-    {
-        fl_.fluid_synth_set_bank_offset(synth_, font_, kOutOfReach);
-        sysex(kGsReset.data(), kGsReset.size());
-        fl_.fluid_synth_set_bank_offset(synth_, font_, 0);
-        chosen_ = 0;
-        dropBufferedFrames();
-    }
-
-    bool sounding() override { return fl_.fluid_synth_get_active_voice_count(synth_) > 0; }
-
-    void renderAdd(float* out, int frames) override
-    {
-        while (frames > 0) {
-            const int n = std::min(frames, kScratchFrames);
-            fl_.fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
-            rendered_ += static_cast<std::uint64_t>(n);
-            const std::size_t samples = static_cast<std::size_t>(n) * 2;
-            for (std::size_t i = 0; i < samples; ++i)
-                out[i] += scratch_[i];
-            out += samples;
-            frames -= n;
-        }
-    }
-
-    // Which instrument a message chooses is FluidSynth's to say (bank-select rules change with
-    // GM, GS and XG resets, a GS message can make any channel a drum channel, a missing preset
-    // falls back to another), so it is asked: the tune's messages, all but its notes, are played
-    // through the synthesiser here, and every instrument it chooses on the way is kept loaded.
-    bool prepare(const MidiSequence& tune) override
-    {
-        reset();
-        const unsigned errorsBefore = fluidErrors();
-        std::vector<Preset> wanted;
-        bool whole = true;
-        // Kept the moment it is chosen: a later choice on the same channel would let it go, and
-        // it would be read again (an SF3 font decodes a piano for a second or more).
-        const auto keep = [&](int channel) {
-            fluid_preset_t* preset = fl_.fluid_synth_get_channel_preset(synth_, channel);
-            if (!preset)
-                return;
-            const Preset p{fl_.fluid_preset_get_banknum(preset), fl_.fluid_preset_get_num(preset)};
-            if (std::find(wanted.begin(), wanted.end(), p) != wanted.end())
-                return;
-            wanted.push_back(p);
-            if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
-                fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
-                whole = false;
-        };
-        for (const MidiEvent& e : tune.events) {
-            const int channel = e.status & 0x0F;
-            const int kind = e.status & 0xF0;
-            if (e.status == 0xF0) {
-                const MidiSysex& s = tune.sysex[e.sysex];
-                sysex(tune.sysexBytes.data() + s.offset, s.size);
-                for (int c = 0; c < kChannels; ++c)
-                    keep(c);
-            } else if (kind == 0x90 && e.data2 > 0) {
-                choosePowerOnInstrument(channel);
-                keep(channel);
-            } else if (kind != 0x80 && kind != 0x90) {
-                channelMessage(e.status, e.data1, e.data2);
-                if (kind == 0xC0)
-                    keep(channel);
-            }
-        }
-        // The new ones are in before the old ones go, so that an instrument both tunes share is
-        // never dropped and read again.
-        for (const Preset& p : pinned_) {
-            if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
-                fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
-        }
-        pinned_ = std::move(wanted);
-        reset();
-        // FluidSynth chooses an instrument whose samples it could not read (the file has gone, or
-        // changed) all the same, says so in its log, and crashes playing it: such a font plays
-        // nothing. It reports nothing else as an error here.
-        playable_ = whole && fluidErrors() == errorsBefore;
-        return playable_;
-    }
-
-private:
-    struct Preset {
-        int bank = 0;
-        int program = 0;
-        friend bool operator==(const Preset&, const Preset&) = default;
-    };
-
-    FluidSynthEngine(const Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth)
-        : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth)
-    { }
-
-    // The synthesiser computes whole blocks and hands them out piecemeal, so up to a block of
-    // sound from before a silencing call is still waiting in it. Take it and throw it away.
-    void dropBufferedFrames()
-    {
-        const std::uint64_t block =
-            static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
-        const int waiting = static_cast<int>((block - rendered_ % block) % block);
-        if (waiting > 0 && waiting <= kScratchFrames) {
-            fl_.fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
-            rendered_ += static_cast<std::uint64_t>(waiting);
-        }
-    }
-
-    // What a synthesiser plays on a channel nobody chose an instrument for since the reset: the
-    // piano, or the standard kit on the drum channel, if the font has it. A channel FluidSynth
-    // chose one for itself (a reset or a rhythm-part message in the tune) keeps it.
-    void choosePowerOnInstrument(int channel)
-    {
-        const std::uint32_t bit = 1u << channel;
-        if (chosen_ & bit)
-            return;
-        chosen_ |= bit;
-        const int bank = channel == kDrumChannel ? kDrumBank : 0;
-        // Asked first: choosing a preset the font lacks is an error in FluidSynth's log.
-        fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
-        if (!fl_.fluid_synth_get_channel_preset(synth_, channel) && sfont && fl_.fluid_sfont_get_preset(sfont, bank, 0))
-            fl_.fluid_synth_program_select(synth_, channel, font_, bank, 0);
-    }
-
-    const Fluid& fl_;
-    std::string path_;
-    fluid_settings_t* settings_; // the synth reads it for as long as it lives
-    fluid_synth_t* synth_;
-    int font_ = FLUID_FAILED;
-    std::vector<Preset> pinned_;
-    std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
-    bool playable_ = true;
-    std::uint64_t rendered_ = 0;
-    std::array<float, kScratchFrames * 2> scratch_{};
-};
-
-// Synthesisers are never deleted: tearing down a synth with dynamic sample loading, again and
-// again, is where FluidSynth has been seen to crash. The pool hands a free one back out.
-struct Pool {
-    std::mutex mutex;
-    std::vector<FluidSynthEngine*> free;
-};
-
-Pool& pool()
-{
-    static Pool* instance = new Pool;
-    return *instance;
-}
-
-void giveBack(FluidSynthEngine* engine)
-{
-    {
-        std::lock_guard lock(engine->mutex());
-        // Silent, not merely released: the next owner's first block must not hear this one's
-        // last notes ringing out.
-        engine->reset();
-        engine->soundOff();
-        engine->prepare(MidiSequence{});
-    }
-    std::lock_guard lock(pool().mutex);
-    pool().free.push_back(engine);
-}
-
 } // namespace
 
-bool openFluidSynth()
+FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
 {
-    return fluid() != nullptr;
+    const fluid::Fluid* api = fluid::library();
+    if (!api || !sampleMemoryBounded(path))
+        return nullptr;
+    const fluid::Fluid& fl = *api;
+    fluid_settings_t* settings = fl.new_fluid_settings();
+    if (!settings)
+        return nullptr;
+    fl.fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
+    fl.fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+    // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
+    fl.fluid_settings_setint(settings, "synth.reverb.active", 0);
+    fl.fluid_settings_setint(settings, "synth.chorus.active", 0);
+    // Only the instruments in use are kept in memory: the full GM font is ~150 MB.
+    fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fl.fluid_settings_setint(settings, "synth.lock-memory", 0);
+
+    fluid_synth_t* synth = fl.new_fluid_synth(settings);
+    if (!synth) {
+        fl.delete_fluid_settings(settings);
+        return nullptr;
+    }
+    auto* engine = new FluidSynthEngine(fl, path, settings, synth);
+    // The whole font, with no instrument chosen on any channel yet (see reset()).
+    engine->font_ = fl.fluid_synth_sfload(synth, path.c_str(), 0);
+    if (engine->font_ == FLUID_FAILED) {
+        delete engine;
+        return nullptr;
+    }
+    engine->reset();
+    return engine;
 }
 
-std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath)
+FluidSynthEngine::FluidSynthEngine(const fluid::Fluid& fl, std::string path, fluid_settings_t* settings,
+                                   fluid_synth_t* synth)
+    : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth)
+{ }
+
+FluidSynthEngine::~FluidSynthEngine()
 {
-    FluidSynthEngine* engine = nullptr;
-    {
-        std::lock_guard lock(pool().mutex);
-        auto& free = pool().free;
-        const auto it = std::find_if(free.begin(), free.end(),
-                                     [&](const FluidSynthEngine* e) { return e->path() == soundFontPath; });
-        if (it != free.end()) {
-            engine = *it;
-            free.erase(it);
+    fl_.delete_fluid_synth(synth_);
+    fl_.delete_fluid_settings(settings_);
+}
+
+void FluidSynthEngine::channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
+{
+    const int channel = status & 0x0F;
+    switch (status & 0xF0) {
+    case 0x80:
+        fl_.fluid_synth_noteoff(synth_, channel, data1);
+        break;
+    case 0x90:
+        if (data2 > 0)
+            choosePowerOnInstrument(channel);
+        if (playable_)
+            fl_.fluid_synth_noteon(synth_, channel, data1, data2);
+        break;
+    case 0xA0:
+        fl_.fluid_synth_key_pressure(synth_, channel, data1, data2);
+        break;
+    case 0xB0:
+        if (!fluid::quirks().mixesIntoEffectsOff || (data1 != kReverbSend && data1 != kChorusSend))
+            fl_.fluid_synth_cc(synth_, channel, data1, data2);
+        break;
+    case 0xC0:
+        chosen_ |= 1u << channel;
+        fl_.fluid_synth_program_change(synth_, channel, data1);
+        break;
+    case 0xD0:
+        fl_.fluid_synth_channel_pressure(synth_, channel, data1);
+        break;
+    case 0xE0:
+        fl_.fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
+        break;
+    default:
+        break;
+    }
+}
+
+void FluidSynthEngine::sysex(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0 || size > 0xFFFF)
+        return;
+    fl_.fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
+                          nullptr, 0);
+}
+
+void FluidSynthEngine::soundOff()
+{
+    for (int channel = 0; channel < kChannels; ++channel)
+        fl_.fluid_synth_all_sounds_off(synth_, channel);
+    dropBufferedFrames();
+}
+
+void FluidSynthEngine::releaseAll()
+{
+    for (int channel = 0; channel < kChannels; ++channel) {
+        fl_.fluid_synth_cc(synth_, channel, 64, 0); // sustain
+        fl_.fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
+        fl_.fluid_synth_all_notes_off(synth_, channel);
+    }
+}
+
+// FluidSynth's own reset, which would choose the piano and the drum kit on every channel again
+// and read their samples here on the audio thread, finds no instrument to choose. A channel's
+// power-on instrument is chosen at its first note instead (see channelMessage).
+void FluidSynthEngine::reset()
+{
+    fl_.fluid_synth_set_bank_offset(synth_, font_, kOutOfReach);
+    if (fluid::quirks().gsResetRestoresBankRules)
+        sysex(kGsReset.data(), kGsReset.size());
+    else
+        fl_.fluid_synth_system_reset(synth_);
+    fl_.fluid_synth_set_bank_offset(synth_, font_, 0);
+    chosen_ = 0;
+    dropBufferedFrames();
+}
+
+bool FluidSynthEngine::sounding()
+{
+    return fl_.fluid_synth_get_active_voice_count(synth_) > 0;
+}
+
+void FluidSynthEngine::renderAdd(float* out, int frames)
+{
+    while (frames > 0) {
+        const int n = std::min(frames, kScratchFrames);
+        fl_.fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+        rendered_ += static_cast<std::uint64_t>(n);
+        const std::size_t samples = static_cast<std::size_t>(n) * 2;
+        for (std::size_t i = 0; i < samples; ++i)
+            out[i] += scratch_[i];
+        out += samples;
+        frames -= n;
+    }
+}
+
+// Which instrument a message chooses is FluidSynth's to say (bank-select rules change with GM,
+// GS and XG resets, a GS message can make any channel a drum channel, a missing preset falls
+// back to another), so it is asked: the tune's messages, all but its notes, are played through
+// the synthesiser here, and every instrument it chooses on the way is kept loaded.
+bool FluidSynthEngine::prepare(const MidiSequence& tune)
+{
+    reset();
+    const unsigned errorsBefore = fluid::errorsLogged();
+    std::vector<Preset> wanted;
+    bool whole = true;
+    // Kept the moment it is chosen: a later choice on the same channel would let it go, and it
+    // would be read again (an SF3 font decodes a piano for a second or more).
+    const auto keep = [&](int channel) {
+        fluid_preset_t* preset = fl_.fluid_synth_get_channel_preset(synth_, channel);
+        if (!preset)
+            return;
+        const Preset p{fl_.fluid_preset_get_banknum(preset), fl_.fluid_preset_get_num(preset)};
+        if (std::find(wanted.begin(), wanted.end(), p) != wanted.end())
+            return;
+        wanted.push_back(p);
+        if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
+            fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
+            whole = false;
+    };
+    for (const MidiEvent& e : tune.events) {
+        const int channel = e.status & 0x0F;
+        const int kind = e.status & 0xF0;
+        if (e.status == 0xF0) {
+            const MidiSysex& s = tune.sysex[e.sysex];
+            sysex(tune.sysexBytes.data() + s.offset, s.size);
+            for (int c = 0; c < kChannels; ++c)
+                keep(c);
+        } else if (kind == 0x90 && e.data2 > 0) {
+            choosePowerOnInstrument(channel);
+            keep(channel);
+        } else if (kind != 0x80 && kind != 0x90) {
+            channelMessage(e.status, e.data1, e.data2);
+            if (kind == 0xC0)
+                keep(channel);
         }
     }
-    if (!engine)
-        engine = FluidSynthEngine::create(soundFontPath);
-    if (!engine)
-        return nullptr;
-    return std::shared_ptr<SynthEngine>(engine, [](SynthEngine* e) { giveBack(static_cast<FluidSynthEngine*>(e)); });
+    // The new ones are in before the old ones go, so that an instrument both tunes share is
+    // never dropped and read again.
+    for (const Preset& p : pinned_) {
+        if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
+            fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
+    }
+    pinned_ = std::move(wanted);
+    reset();
+    if (fluid::quirks().crashesOnUnreadSamples && fluid::errorsLogged() != errorsBefore)
+        whole = false;
+    playable_ = whole;
+    return whole;
+}
+
+void FluidSynthEngine::dropBufferedFrames()
+{
+    if (!fluid::quirks().holdsRenderedBlocks)
+        return;
+    const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
+    const int waiting = static_cast<int>((block - rendered_ % block) % block);
+    if (waiting > 0 && waiting <= kScratchFrames) {
+        fl_.fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+        rendered_ += static_cast<std::uint64_t>(waiting);
+    }
+}
+
+// What a synthesiser plays on a channel nobody chose an instrument for since the reset: the
+// piano, or the standard kit on the drum channel, if the font has it. A channel FluidSynth
+// chose one for itself (a reset or a rhythm-part message in the tune) keeps it.
+void FluidSynthEngine::choosePowerOnInstrument(int channel)
+{
+    const std::uint32_t bit = 1u << channel;
+    if (chosen_ & bit)
+        return;
+    chosen_ |= bit;
+    const int bank = channel == kDrumChannel ? kDrumBank : 0;
+    fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
+    if (!fl_.fluid_synth_get_channel_preset(synth_, channel) && sfont && fl_.fluid_sfont_get_preset(sfont, bank, 0))
+        fl_.fluid_synth_program_select(synth_, channel, font_, bank, 0);
 }
 
 } // namespace sound

@@ -1,20 +1,59 @@
 #pragma once
 
+#include "FluidSynthLibrary.h"
 #include "SynthEngine.h"
 
-#include <memory>
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sound {
 
-// A FluidSynth synthesiser with `soundFontPath` loaded, or null when the font cannot be
-// loaded. Synthesisers are made once per SoundFont and kept for the life of the process:
-// releasing the pointer resets the synthesiser and hands it to the next caller. Slow the
-// first time (it reads the SoundFont), so never call it on the UI or the audio thread.
-std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath);
+// A FluidSynth synthesiser with one SoundFont loaded whole, its samples read on demand.
+class FluidSynthEngine final : public SynthEngine {
+public:
+    // Null when FluidSynth is missing or the font is refused, by FluidSynth or for claiming more
+    // sample memory than kMaxSampleBytes. Slow: it reads the font's directory.
+    static FluidSynthEngine* create(const std::string& path);
+    ~FluidSynthEngine() override;
+    FluidSynthEngine(const FluidSynthEngine&) = delete;
+    FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;
 
-// Opens the FluidSynth library, if that has not been done; false when it is missing or
-// unusable. Slow the first time; acquireFluidSynth() calls it too.
-bool openFluidSynth();
+    const std::string& path() const { return path_; }
+
+    void channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2) override;
+    void sysex(const std::uint8_t* data, std::size_t size) override;
+    void soundOff() override;
+    void releaseAll() override;
+    void reset() override;
+    bool sounding() override;
+    void renderAdd(float* out, int frames) override;
+    bool prepare(const MidiSequence& tune) override;
+
+private:
+    static constexpr int kScratchFrames = 512;
+
+    struct Preset {
+        int bank = 0;
+        int program = 0;
+        friend bool operator==(const Preset&, const Preset&) = default;
+    };
+
+    FluidSynthEngine(const fluid::Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth);
+    void dropBufferedFrames();
+    void choosePowerOnInstrument(int channel);
+
+    const fluid::Fluid& fl_;
+    std::string path_;
+    fluid_settings_t* settings_; // the synth reads it for as long as it lives
+    fluid_synth_t* synth_;
+    int font_ = FLUID_FAILED;
+    std::vector<Preset> pinned_;
+    std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
+    bool playable_ = true; // false when the last tune's instruments could not all be read
+    std::uint64_t rendered_ = 0;
+    std::array<float, kScratchFrames * 2> scratch_{};
+};
 
 } // namespace sound

@@ -79,14 +79,15 @@ private:
     // Renders what still sounds, fading, into the start of `out`; returns the frames used.
     int fadeOut(SynthEngine& synth, float* out, int frames);
 
-    SynthHost& host_;
+    SynthHost& host_; // the audio thread reads its engine; the UI thread queues work with it
 
-    mutable std::mutex mutex_;
-    Mailbox box_;
-    std::atomic<bool> playing_{false};
-    std::atomic<bool> sounding_{false};
+    mutable std::mutex mutex_; // guards box_; either thread holds it for a few instructions
+    Mailbox box_; // the UI thread writes it; the audio thread takes it over at a block's start
+    std::atomic<bool> playing_{false}; // written with box_.playing, under mutex_; read without it
+    std::atomic<bool> sounding_{false}; // the audio thread's, after each block; the UI thread reads it
     // A cut (stop, close, a new tune) was asked for while something sounded, and the audio
-    // thread has not faded it out yet. The host waits on it before it takes the synthesiser.
+    // thread has not faded it out yet. The UI thread sets it, the audio thread clears it, and the
+    // host's loader thread waits on it before it takes the synthesiser.
     std::atomic<bool> cutting_{false};
 
     // Audio thread only.

@@ -1,8 +1,13 @@
 #include "SoundFontSearch.h"
 
-#include <array>
+#include "FluidSynthPool.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
 
 namespace sound {
 
@@ -39,6 +44,36 @@ std::optional<std::string> findSoundFont(std::span<const std::string_view> place
             return path;
     }
     return std::nullopt;
+}
+
+SynthHost::Loader soundFontLoader(std::vector<std::string> places)
+{
+    return [places = std::move(places), next = std::size_t{0},
+            tried = std::vector<std::filesystem::path>()]() mutable -> std::shared_ptr<SynthEngine> {
+        // Opening the library holds the dynamic loader's lock, which the UI thread may want
+        // meanwhile (a plugin, or the unwinding of an exception), so that runs at normal priority
+        // and is over quickly; the font, read afterwards, only gets the CPU the window leaves
+        // over. Without a font, FluidSynth is not opened at all.
+        if (next == 0) {
+            const std::vector<std::string_view> views(places.begin(), places.end());
+            if (!findSoundFont(views) || !openFluidSynth())
+                return nullptr;
+            SynthHost::yieldToOthers();
+        }
+        while (next < places.size()) {
+            const std::string_view place = places[next++];
+            if (!findSoundFont(std::span(&place, 1)))
+                continue;
+            std::error_code error;
+            const std::filesystem::path file = std::filesystem::canonical(place, error);
+            if (error || std::find(tried.begin(), tried.end(), file) != tried.end())
+                continue;
+            tried.push_back(file);
+            if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(file.string()))
+                return engine;
+        }
+        return nullptr;
+    };
 }
 
 } // namespace sound

@@ -71,15 +71,17 @@ private:
     // that can give it its instruments, which then takes the engine's place.
     void prepareOnAnEngine(const Loader& loader, const MidiSequence& tune);
 
-    Loader loader_; // until start() hands it to the thread
+    Loader loader_; // the owner's, until start() hands it to the thread
 
+    // The loader thread writes these; the audio thread reads them without a lock.
     std::atomic<State> state_{State::Loading};
     std::atomic<SynthEngine*> engine_{nullptr};
+    std::atomic<std::uint64_t> prepared_{0};
     // Every engine that has been in use, kept until the host goes: the audio thread may still
     // hold the one replaced. Loader thread only.
     std::vector<std::shared_ptr<SynthEngine>> engines_;
-    std::atomic<std::uint64_t> prepared_{0};
 
+    // The rest is shared by the UI and the loader thread under mutex_.
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;

@@ -5,7 +5,7 @@
 #include "AudioSource.h"
 #include "DataFiles.h"
 #include "EffectFile.h"
-#include "FluidSynthEngine.h"
+#include "FluidSynthPool.h"
 #include "MidiFile.h"
 #include "SoundFontSearch.h"
 
