@@ -81,9 +81,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps finds what the program links (Qt, the C++ runtime). FluidSynth, SDL, libsndfile,
-# libsoxr, libsamplerate and ALSA are opened at run time, so they are named here; so is Qt's X11 platform
-# plugin, which Qt itself only recommends but without which the window cannot open. The music
-# needs a General MIDI SoundFont and the texts the two Japanese fonts.
+# libsoxr, libsamplerate, ALSA and glib (whose log the game silences) are opened at run time, so
+# they are named here; so is Qt's X11 platform plugin, which Qt itself only recommends but without
+# which the window cannot open. The music needs a General MIDI SoundFont and the texts the two
+# Japanese fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(OMBURA_DEBIAN_DEPENDS
     qt6-qpa-plugins
@@ -94,6 +95,7 @@ set(OMBURA_DEBIAN_DEPENDS
     libsamplerate0
     # Debian 13 renamed it for the 64-bit time_t change; the old name only as an alternative.
     "libasound2t64 | libasound2"
+    "libglib2.0-0t64 | libglib2.0-0"
     "fluid-soundfont-gm | timgm6mb-soundfont"
     fonts-ipafont-gothic
     fonts-kouzan-mouhitsu)
