@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Small pieces the benchmark programs share: percentiles and the test sounds they write.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Press-to-sound latency of the effect path, measured on the mixer's own sample clock with the
 // SDL output running in real time (SDL's dummy driver unless SDL_AUDIODRIVER says otherwise).
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the player hears, measured offline through the real engine and with libebur128:
 //
 //   bench_mix <data folder> [cuts] [requests]

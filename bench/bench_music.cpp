@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The music channel's costs: CPU per audio second against FluidSynth's own player on the same
 // file and font, how late the device reads "stopped" after the tune's last event, and the peak
 // memory once the default SoundFont is loaded and a tune has played.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Drives the real audio engine the way the game does, so that a sound server's side of the
 // path can be measured from outside (bench/sound_server.py records the server's monitor):
 //

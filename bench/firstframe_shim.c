@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 /* Preloaded into a program under test: notes the moment its first picture reaches the X server.
  * Every Qt program on xcb hands its painted backing store over with one of these calls, so the
  * same point is measured for any program, ours or the reference. */

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The floor for start-up: a plain Qt Widgets window of the game's size, with as many child
 // elements, timers and menu entries as the game's main window, and nothing else.
 #include <QApplication>

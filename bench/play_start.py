@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """How long ./play takes from the command to the game's window: set-up, build and start together,
 as a player meets them. Runs ./play under a private Xvfb, waits for the window of class ombura,
 prints `play_to_window_s <seconds>` and ends the game.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """build/ombura as a process: CPU while stopped, CPU and peak memory during a game with music
 and a press every 200 ms. Real X input through xdotool on a private Xvfb. Prints `name value`."""
 import os

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The game's sound through a real sound server: press-to-sink latency and dropouts.
 
 For each server (a private PulseAudio, a private PipeWire with its PulseAudio layer), it starts

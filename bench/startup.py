@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Start-up to first painted frame: build/ombura against a minimal Qt Widgets program.
 
 Both run under one private Xvfb, interleaved, with a preloaded shim that notes the moment the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How closely the spin animation keeps its 100 ms beat in the running program: the real Qt
 // timer host, the real game and sound, presses that keep the girl turning, 600 ticks measured.
 #include "Form1.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Reading and writing little- and big-endian integers in byte buffers: RIFF files (WAVE, RMID)

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The variable-length numbers of standard MIDI files (delta times, lengths): seven bits a byte,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Reading a data file whole, safely: whatever is under the name (a FIFO, a device, a folder, a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, made by CPack from the install rules: `cmake --build build --target package`
 # (tools/package.sh) writes ombura_<version>-1_<arch>.deb into the build folder.
 #

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Arbitrary text as a run of commands, one a line, sent to a music channel without a
 // SoundFont. A tiny tune waits at a fixed path with blanks so the seeds can open it.
 #include "MusicChannel.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Arbitrary bytes as a MIDI file: the reader must refuse or accept without crashing, and what
 // it accepts must be a tune the sequencer can play to its end.
 #include "MidiFile.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Arbitrary bytes as a SoundFont: the sample-header check must walk the chunk table or refuse it
 // without crashing, reading only inside the file, and what it accepts must claim no more than
 // the file's sample chunk can hold, sample header by sample header.

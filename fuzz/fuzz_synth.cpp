@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Arbitrary bytes as bgm.dat, played through the real synthesiser with TimGM6mb: whatever the
 // reader accepts, FluidSynth must take every message of it (resets, bank selects, kits, any
 // system-exclusive message), choose its instruments while the loader prepares the tune and

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Arbitrary bytes as a sound file, read by libsndfile from memory: the decode must refuse or
 // succeed, never crash, and whatever it returns must be safe to hand to the mixer.
 #include "EffectFile.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds into build/ (the program lands as build/ombura with its data files).
 #   tools/build.sh [cmake options...]   everything: the game, the tests and the tools
 #   tools/build.sh --game               the game alone, as ./play wants it: no test is configured

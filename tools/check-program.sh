@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Plays the real program on a private X server, with real key presses and clicks, in bad
 # surroundings: broken data files, no SoundFont, no audio device, no Japanese fonts; and once
 # under strace, to see that it writes nothing and reads only what it should. Each run must start,

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads an strace log of the game (strace -f -o LOG -e trace=...) and says what it wrote and read.
 
 Usage: check_trace.py LOG PROGRAM_FOLDER HOME XDG_RUNTIME_DIR

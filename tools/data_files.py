@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The four data files' names, read from assets/DataFiles.h, where the game and the build take them
 from. Run as a program, it prints them one a line (tools/check-program.sh)."""
 import os

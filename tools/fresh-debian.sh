@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command of the project's on a fresh Debian root, as a new user of that release would meet
 # it: makes the root with mmdebstrap from the archive this machine installs from, clones the commit
 # that is checked out here into it, and runs the command there. Needs root.

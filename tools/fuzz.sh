@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a bounded time; any crash, leak,
 # undefined behaviour or hang fails the run.
 set -euo pipefail

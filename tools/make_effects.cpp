@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Synthesises the three sound effects and writes them through libsndfile as
 // 16-bit mono PCM WAV files:
 //   kuruiya.dat  the spin: a warbling whirl with a rushing swish, 0.55 s

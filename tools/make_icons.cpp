@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Makes the desktop icons from the 32 x 32 program icon: PNGs for the usual
 // hicolor sizes and one SVG that draws the same pixel map with square cells.
 //

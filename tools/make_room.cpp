@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Draws the room behind the game, 400 x 250, as a 24-bit bitmap.
 //
 // The room is laid out in metres and projected with a single vanishing point

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from the install rules with CPack: build/ombura_<version>-1_<arch>.deb.
 set -euo pipefail
 cd "$(dirname "$0")/.."

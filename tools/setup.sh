@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Ombura needs on Debian 12 or 13, and only what is missing.
 #   tools/setup.sh play   what building and running the game needs (./play)
 #   tools/setup.sh        that, and everything the tests, the checks and the package test use

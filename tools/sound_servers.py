@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Private sound servers for the tests and benchmarks: a PulseAudio or a PipeWire (with
 wireplumber and its PulseAudio layer under a D-Bus of its own), each with one null sink called
 "ombura_test" whose monitor can be recorded.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs clang-tidy with the project's .clang-tidy over the program's own sources (app, game, windows,
 # sound, assets, tools), using build/compile_commands.json, and fails on any finding. The test
 # suites are left out to keep the stage within a few minutes on two cores.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the music and audio suites with ThreadSanitizer (clang) into build-tsan/ and runs them: the
 # sound code shares state between the game's thread, the music thread, the loader and SDL's
 # callback thread, and any data race fails the run. The suites are chosen by their CTest labels.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A private Xvfb for the benchmarks and the end-to-end test."""
 import os
 import select

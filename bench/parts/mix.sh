@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Loudness, true peak and music cuts of the shipped files, the resampler's stopband, and the
 # first request of a 3-minute effect file.
 set -euo pipefail

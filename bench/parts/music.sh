@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The music channel's figures, on the game's own bgm.dat when a build has made one.
 set -euo pipefail
 build=${1:-build}

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The game's sound through a private PulseAudio and a private PipeWire: press-to-sink latency at
 # the null sink's monitor, and dropouts over three minutes of music with presses.
 set -euo pipefail

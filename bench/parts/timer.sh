@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Timer1's beat in the running program, three runs; the worst p99 is reported.
 set -euo pipefail
 bench_build=${2:-build-bench}

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The four committed data files, read the way a careful player would: the
 // effects as PCM WAV, the music as a Standard MIDI File. They must also hold
 // what this build makes from their sources: the same samples, the same notes.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The game's own readers take the data files as we make them: the effect
 // player decodes the three sounds, the sequencer times the tune, and the
 // synthesiser plays it.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The desktop icons that get installed are the committed files; they must
 // show the program icon's own pixel map at every size.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The picture set as the program loads it: from the Qt resources linked in
 // through ombura_assets, checked against the table that binds them.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Which SDL audio driver the output asks for, and how it tells that a PipeWire server is there.
 
 #include "AudioDrivers.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The engine as the application uses it. CTest runs this program three times: with SDL's dummy
 // driver (a device that really pulls the mixer in real time), with a driver name that does not
 // exist (no device at all), and with SDL_AUDIODRIVER unset (whatever this machine has).

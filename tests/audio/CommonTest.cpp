@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The small shared helpers under common/: the numbers of the file formats, and reading a file
 // whatever is under its name.
 

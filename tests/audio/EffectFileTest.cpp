@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Effect files as libsndfile reads them: every format it writes, what another tool writes,
 // broken files of every kind, our own limits in front, and the resampler behind.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What a player hears of the whole mix, rendered offline through the real engine with the
 // system's SoundFont: cuts of the music that fade instead of stepping, a dense tune that never
 // passes full scale, and the shipped tune and spin sound balanced by their loudness.

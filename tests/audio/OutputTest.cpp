@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The output's schedule on a device that the test pulls block by block and a clock that it
 // moves by hand: no thread, no sleep, the same result on every run.
 

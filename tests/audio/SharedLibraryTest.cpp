@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Opening a system library at run time: a missing library or a missing function must leave the
 // table incomplete rather than half-usable, since that is what keeps the game silent instead of
 // crashing on a machine without FluidSynth or SDL, or with versions that lack a function.

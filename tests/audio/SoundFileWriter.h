@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Writes sound files with libsndfile itself, in every format it can write, for the tests that

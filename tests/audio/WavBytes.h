@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Builds WAVE files byte by byte for the audio tests, including deliberately broken ones.

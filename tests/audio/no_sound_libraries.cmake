@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DREADELF=readelf -DFILES="a;b" -P no_sound_libraries.cmake
 # Fails when any of FILES lists libfluidsynth, libSDL2, libsndfile or a resampler among its NEEDED libraries, or when the
 # list cannot be read at all (so a missing readelf never passes for a clean program).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "GameFixture.h"
 #include "Layouts.h"
 #include "PictureTable.h"

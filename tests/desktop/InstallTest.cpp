@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "ByteOrder.h"
 #include "DataFiles.h"
 #include "OmburaVersion.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the Debian package from the build tree's install rules with CPack and checks it as dpkg,
 apt, lintian and a player would meet it: its name and control fields, that its dependencies cover
 every library the program loads and resolve on this system, its file list, its documents, and that

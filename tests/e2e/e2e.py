@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plays Ombura as a person would, under a private X server, and checks what a person would see.
 
 Input goes through the X server's test extension (xdotool mousemove/click/key), so the program

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What the end-to-end scripts share: a session of their own (a private Xvfb, a scratch folder,
 the accessibility desktop) and the game's process in it. Whatever a session starts, or is handed
 to end, is ended by its process id, the last first, however the run ends."""

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plays Ombura through a private sound server, as on a desktop, and listens at the server.
 
     dbus-run-session -- python3 sound_server.py pulseaudio|pipewire path/to/ombura

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Plays Ombura on Wayland, under a private weston, and checks its windows as a player meets them.
 
 weston runs with its X11 back end inside a private Xvfb, so that real input (XTest, through

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A whole game with one bad data file among three good ones, for every file and every way a
 // file can be bad. The game must play the same game as with good files, the bad file's sound
 // must stay silent, and the other sounds must still play. Each case runs under an alarm, so a

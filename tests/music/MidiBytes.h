@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // Small MIDI files written byte by byte for the tests, and a scratch folder whose name has

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main of every test program that needs a QApplication.
 #include "Fonts.h"
 #include "Look.h"

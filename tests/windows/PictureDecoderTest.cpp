@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The decoder that takes picture decoding off the first frame's path: whatever the order of the
 // requests and wherever the worker is, each request gets the picture the resource holds.
 

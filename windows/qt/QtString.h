@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The window model keeps its names and captions as UTF-8 std::string; Qt wants QString.
