@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,12 +135,9 @@ TEST(MidiFile, ReadsEveryKindOfEventAndTime)
 
 TEST(MidiFile, MergesTracksInTimeOrderWithTempoFromAnyTrack)
 {
-    Track conductor;
-    conductor.tempo(0, 1000000).end(0); // 60 a minute, 96 ticks a quarter: 500 samples a tick
-    Track a;
-    a.event(0, {0x90, 60, 100}).event(96, {0x80, 60, 0}).end(0);
-    Track b;
-    b.event(48, {0x91, 64, 100}).event(48, {0x81, 64, 0}).end(0);
+    const Track conductor = Track().tempo(0, 1000000).end(0); // 60 a minute at 96 a quarter: 500 samples a tick
+    const Track a = Track().event(0, {0x90, 60, 100}).event(96, {0x80, 60, 0}).end(0);
+    const Track b = Track().event(48, {0x91, 64, 100}).event(48, {0x81, 64, 0}).end(0);
     const auto s = parseMidi(music_test::smf(1, 96, {conductor, a, b}));
     ASSERT_TRUE(s);
     // At equal times the earlier track comes first.
@@ -153,9 +149,7 @@ TEST(MidiFile, RefusesEveryKindOfBrokenFile)
 {
     const Bytes good = music_test::tune(500);
     auto withHeader = [](std::uint16_t format, std::uint16_t tracks, std::uint16_t division) {
-        Track t;
-        t.end(0);
-        return music_test::smf(format, division, std::vector<Track>(tracks, t));
+        return music_test::smf(format, division, std::vector<Track>(tracks, Track().end(0)));
     };
     auto trackOf = [](std::initializer_list<std::uint8_t> bytes) {
         Track t;
