@@ -56,7 +56,7 @@ mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" && mounted+=("
 git clone --quiet --no-local "$PWD" "$root/ombura"
 git -C "$root/ombura" checkout --quiet --detach "$(git rev-parse HEAD)"
 
-chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
+chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   bash -c 'cd /ombura && '"$command"
 echo "$suite: '$command' passed, $((SECONDS - start)) s in all"

@@ -4,6 +4,7 @@
 // player decodes the three sounds, the sequencer times the tune, and the
 // synthesiser plays it.
 
+#include "../support/SkipUnlessCi.h"
 #include "AudioSource.h"
 #include "DataFiles.h"
 #include "EffectFile.h"
@@ -64,7 +65,7 @@ TEST(GameReadsData, SynthesiserPlaysEveryBarOfTheTune)
     if (!font)
         font = sound::findSoundFont();
     if (!font)
-        GTEST_SKIP() << "no General MIDI SoundFont installed";
+        SKIP_UNLESS_CI("no General MIDI SoundFont installed");
     const auto synth = sound::acquireFluidSynth(*font);
     ASSERT_NE(synth, nullptr);
     const sound::MidiLoad load = sound::loadMidiFile(kData + std::string(assets::kMusicFile));

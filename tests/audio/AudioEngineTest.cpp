@@ -138,10 +138,9 @@ TEST_F(EngineTest, MusicWakesTheOutputAndTheEngineShutsDownCleanly)
         auto engine = deviceEngine();
         engine->mciSendString("open " + spin + " type sequencer alias midifile", nullptr, 0);
         engine->mciSendString("play midifile", nullptr, 0);
-        engine->sndPlaySound(spin, 27);
+        EXPECT_TRUE(engine->sndPlaySound(spin, 27)) << "a fresh engine takes the looping effect";
         std::this_thread::sleep_for(std::chrono::milliseconds(20 * round));
     }
-    SUCCEED() << "no crash, no hang";
 }
 
 namespace {

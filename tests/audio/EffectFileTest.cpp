@@ -4,6 +4,7 @@
 // broken files of every kind, our own limits in front, and the resampler behind.
 
 #include "EffectFile.h"
+#include "../support/SkipUnlessCi.h"
 #include "AudioSource.h"
 #include "EffectLoader.h"
 #include "MixMeasure.h"
@@ -87,7 +88,7 @@ TEST(EffectFile, EveryFormatLibsndfileWritesIsDecoded)
 TEST(EffectFile, WhatSoxWritesIsDecoded)
 {
     if (std::system("command -v sox >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "sox is not installed";
+        SKIP_UNLESS_CI("sox is not installed");
     // sox's own writers, not libsndfile's: other header layouts, padding and block sizes.
     const struct {
         const char* file;

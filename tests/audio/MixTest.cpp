@@ -10,6 +10,7 @@
 #include "SoundFontSearch.h"
 
 #include "../music/MidiBytes.h"
+#include "../support/SkipUnlessCi.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ protected:
     void SetUp() override
     {
         if (!findSoundFont(defaultSoundFontPlaces()))
-            GTEST_SKIP() << "no SoundFont installed: nothing to hear";
+            SKIP_UNLESS_CI("no SoundFont installed: nothing to hear");
     }
 
     // The game's engine, offline, with the tune at `path` open and its instruments loaded.
@@ -106,7 +107,7 @@ TEST_F(MixTest, EveryCutOfTheMusicFadesInsteadOfStepping)
             SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(at) + " s");
             auto engine = engineWithTune(tune);
             if (!engine)
-                GTEST_SKIP() << "FluidSynth did not load";
+                SKIP_UNLESS_CI("FluidSynth did not load");
             Multimedia32 mm(*engine);
             mm.RestartMusic();
             std::vector<float> out = render(*engine, at);
@@ -161,7 +162,7 @@ TEST_F(MixTest, ADenseTuneNeverPassesFullScale)
 
     auto engine = engineWithTune(path);
     if (!engine)
-        GTEST_SKIP() << "FluidSynth did not load";
+        SKIP_UNLESS_CI("FluidSynth did not load");
     Multimedia32 mm(*engine);
     mm.RestartMusic();
     for (int i = 0; i < 15; ++i) {
@@ -180,7 +181,7 @@ TEST_F(MixTest, TheShippedTuneAndSpinSoundAreBalancedAndLeaveHeadroom)
 {
     const auto tune = mixmeasure::renderTune(kData + "/bgm.dat", "", 51.0);
     if (!tune)
-        GTEST_SKIP() << "FluidSynth did not load";
+        SKIP_UNLESS_CI("FluidSynth did not load");
     const auto music = mixmeasure::measure(*tune);
     const auto spin = mixmeasure::measure(mixmeasure::renderEffect(kData + "/kuruiya.dat"));
     // The levels docs/SOUND.md gives, which a gain of the mix moved by a tenth misses by 0.8 LU.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "../support/SkipUnlessCi.h"
 #include "ByteOrder.h"
 #include "DataFiles.h"
 #include "OmburaVersion.h"
@@ -232,7 +233,7 @@ TEST_F(InstallTest, LauncherIgnoresItsArgumentsAndFindsItsFolder)
     EXPECT_EQ(r.status, 124) << "the program should still be running when stopped:\n" << r.output;
     EXPECT_EQ(r.output.find("Usage"), std::string::npos) << r.output;
     if (!traced)
-        GTEST_SKIP() << "strace is not installed: which folder the data files come from is not checked";
+        SKIP_UNLESS_CI("strace is not installed: which folder the data files come from is not checked");
 
     // Every data file the program opens comes from its own folder, reached through the link.
     std::istringstream log(slurp(trace));
@@ -244,7 +245,7 @@ TEST_F(InstallTest, LauncherIgnoresItsArgumentsAndFindsItsFolder)
                 EXPECT_NE(line.find(fs::canonical(programDir()).string() + "/" + data), std::string::npos) << line;
             }
     if (opened == 0)
-        GTEST_SKIP() << "the program opened no data file in its first seconds; only the layout was checked";
+        SKIP_UNLESS_CI("the program opened no data file in its first seconds; only the layout was checked");
 }
 
 int main(int argc, char** argv)

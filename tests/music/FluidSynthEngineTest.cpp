@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "../support/SkipUnlessCi.h"
 #include "MidiBytes.h"
 #include "MusicChannel.h"
 
@@ -286,7 +287,7 @@ TEST(FluidSynthEngine, EveryTuneSoundsAsFluidSynthPlaysItWithTheWholeFont)
         }
     }
     if (fonts == 0)
-        GTEST_SKIP() << "no General MIDI SoundFont installed";
+        SKIP_UNLESS_CI("no General MIDI SoundFont installed");
 }
 
 } // namespace
@@ -301,7 +302,7 @@ TEST(FluidSynthEngine, AFontThatCannotPlayTheTuneGivesWayToTheNext)
 {
     const std::string next = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     if (!std::filesystem::exists(next))
-        GTEST_SKIP() << "TimGM6mb not installed";
+        SKIP_UNLESS_CI("TimGM6mb not installed");
     struct Case {
         const char* what;
         TestFont font;

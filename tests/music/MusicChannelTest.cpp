@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "MusicChannel.h"
+#include "../support/SkipUnlessCi.h"
 #include "MidiBytes.h"
 #include "SoundFontSearch.h"
 
@@ -44,7 +45,7 @@ protected:
     {
         font = testSoundFont();
         if (!font)
-            GTEST_SKIP() << "no General MIDI SoundFont installed";
+            SKIP_UNLESS_CI("no General MIDI SoundFont installed");
         channel.emplace(font);
         ASSERT_TRUE(channel->waitUntilReady(30s));
         ASSERT_TRUE(channel->hasSynth());
@@ -231,7 +232,7 @@ TEST(MusicChannelStartedLater, LoadsNothingUntilToldThenPlaysWhatWasAsked)
 {
     const std::optional<std::string> font = testSoundFont();
     if (!font)
-        GTEST_SKIP() << "no General MIDI SoundFont installed";
+        SKIP_UNLESS_CI("no General MIDI SoundFont installed");
     // CTest runs each test in a process of its own, where nothing has opened FluidSynth yet.
     const bool fresh = !fluidSynthLoaded();
     music_test::ScratchDir scratch;

@@ -57,11 +57,8 @@ TEST(PictureDecoder, EveryRequestGetsItsPictureWhateverTheOrder)
                 << resource.toStdString();
         }
     }
-}
-
-TEST(PictureDecoder, GoesAwayAtOnceWithPicturesNeverAskedFor)
-{
-    // Catches a hang: the worker must stop and the destructor must not wait on requests.
+    // Never asked for anything, a decoder goes away at once: its worker stops, and the destructor
+    // waits for no picture. A hang here runs into the test's timeout.
     for (int i = 0; i < 20; ++i)
         PictureDecoder decoder(allPictures());
 }
