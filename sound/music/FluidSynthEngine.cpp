@@ -2,9 +2,13 @@
 
 #include "FluidSynthEngine.h"
 
-#include "SoundFontCheck.h"
+#include "FileDescriptor.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace sound {
@@ -31,9 +35,28 @@ constexpr int kOutOfReach = 0x10000;
 FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
 {
     const fluid::Fluid* api = fluid::library();
-    if (!api || !sampleMemoryBounded(path))
+    std::optional<SoundFontDirectory> directory = SoundFontDirectory::read(path);
+    if (!api || !directory)
         return nullptr;
-    const fluid::Fluid& fl = *api;
+    FluidSynthEngine* engine = load(*api, path, Samples::OnDemand);
+    if (!engine)
+        return nullptr;
+    engine->directory_ = std::move(directory);
+    // FluidSynth opens fonts by name; the chooser's lives in memory.
+    const std::vector<std::uint8_t> presets = engine->directory_->presetsOnly();
+    const ombura::FileDescriptor memory(memfd_create("ombura-presets", MFD_CLOEXEC));
+    if (memory.get() >= 0 &&
+        ::write(memory.get(), presets.data(), presets.size()) == static_cast<ssize_t>(presets.size()))
+        engine->chooser_.reset(load(*api, "/proc/self/fd/" + std::to_string(memory.get()), Samples::None));
+    if (!engine->chooser_) {
+        delete engine;
+        return nullptr;
+    }
+    return engine;
+}
+
+FluidSynthEngine* FluidSynthEngine::load(const fluid::Fluid& fl, const std::string& path, Samples samples)
+{
     fluid_settings_t* settings = fl.new_fluid_settings();
     if (!settings)
         return nullptr;
@@ -42,9 +65,12 @@ FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
     // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
     fl.fluid_settings_setint(settings, "synth.reverb.active", 0);
     fl.fluid_settings_setint(settings, "synth.chorus.active", 0);
-    // Only the instruments in use are kept in memory: the full GM font is ~150 MB.
-    fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    // Only the instruments in use are kept in memory: the full GM font is ~150 MB. A font without
+    // samples is read whole: there is nothing to keep.
+    fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", samples == Samples::OnDemand ? 1 : 0);
     fl.fluid_settings_setint(settings, "synth.lock-memory", 0);
+    if (samples == Samples::None)
+        fl.fluid_settings_setint(settings, "synth.polyphony", 1);
 
     fluid_synth_t* synth = fl.new_fluid_synth(settings);
     if (!synth) {
@@ -168,44 +194,24 @@ void FluidSynthEngine::renderAdd(float* out, int frames)
 
 // Which instrument a message chooses is FluidSynth's to say (bank-select rules change with GM,
 // GS and XG resets, a GS message can make any channel a drum channel, a missing preset falls
-// back to another), so it is asked: the tune's messages, all but its notes, are played through
-// the synthesiser here, and every instrument it chooses on the way is kept loaded.
+// back to another), so it is asked: the chooser plays the tune's messages, all but its notes,
+// and tells every instrument it chose on the way. Their samples are checked against the font's
+// directory before any is read, then loaded and kept (pinned) for as long as tunes need them.
 bool FluidSynthEngine::prepare(const MidiSequence& tune)
 {
     reset();
+    std::vector<Preset> wanted = chooser_ ? chooser_->choices(tune) : std::vector<Preset>{};
+    const std::optional<std::uint64_t> bytes = directory_ ? directory_->sampleBytes(wanted, path_) : std::nullopt;
+    // A font that would play part of the tune in silence, or hold more of it in memory than we
+    // allow, plays none of it, and reads nothing for it.
+    if (!bytes || *bytes > kMaxTuneSampleBytes)
+        wanted.clear();
     const unsigned errorsBefore = fluid::errorsLogged();
-    std::vector<Preset> wanted;
-    bool whole = true;
-    // Kept the moment it is chosen: a later choice on the same channel would let it go, and it
-    // would be read again (an SF3 font decodes a piano for a second or more).
-    const auto keep = [&](int channel) {
-        fluid_preset_t* preset = fl_.fluid_synth_get_channel_preset(synth_, channel);
-        if (!preset)
-            return;
-        const Preset p{fl_.fluid_preset_get_banknum(preset), fl_.fluid_preset_get_num(preset)};
-        if (std::find(wanted.begin(), wanted.end(), p) != wanted.end())
-            return;
-        wanted.push_back(p);
+    bool whole = bytes && *bytes <= kMaxTuneSampleBytes;
+    for (const Preset& p : wanted) {
         if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
             fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
             whole = false;
-    };
-    for (const MidiEvent& e : tune.events) {
-        const int channel = e.status & 0x0F;
-        const int kind = e.status & 0xF0;
-        if (e.status == 0xF0) {
-            const MidiSysex& s = tune.sysex[e.sysex];
-            sysex(tune.sysexBytes.data() + s.offset, s.size);
-            for (int c = 0; c < kChannels; ++c)
-                keep(c);
-        } else if (kind == 0x90 && e.data2 > 0) {
-            choosePowerOnInstrument(channel);
-            keep(channel);
-        } else if (kind != 0x80 && kind != 0x90) {
-            channelMessage(e.status, e.data1, e.data2);
-            if (kind == 0xC0)
-                keep(channel);
-        }
     }
     // The new ones are in before the old ones go, so that an instrument both tunes share is
     // never dropped and read again.
@@ -214,11 +220,45 @@ bool FluidSynthEngine::prepare(const MidiSequence& tune)
             fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
     }
     pinned_ = std::move(wanted);
-    reset();
     if (fluid::quirks().crashesOnUnreadSamples && fluid::errorsLogged() != errorsBefore)
         whole = false;
     playable_ = whole;
     return whole;
+}
+
+// The instruments FluidSynth chooses for the tune, in the order it chooses them. Each is noted
+// the moment it is chosen: a later choice on the same channel replaces it.
+std::vector<FluidSynthEngine::Preset> FluidSynthEngine::choices(const MidiSequence& tune)
+{
+    reset();
+    std::vector<Preset> chosen;
+    const auto note = [&](int channel) {
+        fluid_preset_t* preset = fl_.fluid_synth_get_channel_preset(synth_, channel);
+        if (!preset)
+            return;
+        const Preset p{fl_.fluid_preset_get_banknum(preset), fl_.fluid_preset_get_num(preset)};
+        if (std::find(chosen.begin(), chosen.end(), p) == chosen.end())
+            chosen.push_back(p);
+    };
+    for (const MidiEvent& e : tune.events) {
+        const int channel = e.status & 0x0F;
+        const int kind = e.status & 0xF0;
+        if (e.status == 0xF0) {
+            const MidiSysex& s = tune.sysex[e.sysex];
+            sysex(tune.sysexBytes.data() + s.offset, s.size);
+            for (int c = 0; c < kChannels; ++c)
+                note(c);
+        } else if (kind == 0x90 && e.data2 > 0) {
+            choosePowerOnInstrument(channel);
+            note(channel);
+        } else if (kind != 0x80 && kind != 0x90) {
+            channelMessage(e.status, e.data1, e.data2);
+            if (kind == 0xC0)
+                note(channel);
+        }
+    }
+    reset();
+    return chosen;
 }
 
 void FluidSynthEngine::dropBufferedFrames()

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "FluidSynthLibrary.h"
+#include "SoundFontCheck.h"
 #include "SynthEngine.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,8 @@ namespace sound {
 // A FluidSynth synthesiser with one SoundFont loaded whole, its samples read on demand.
 class FluidSynthEngine final : public SynthEngine {
 public:
-    // Null when FluidSynth is missing or the font is refused, by FluidSynth or for claiming more
-    // sample memory than kMaxSampleBytes. Slow: it reads the font's directory.
+    // Null when FluidSynth is missing or the font is refused, by FluidSynth or because its
+    // directory cannot be read (SoundFontCheck). Slow: it reads the font's directory.
     static FluidSynthEngine* create(const std::string& path);
     ~FluidSynthEngine() override;
     FluidSynthEngine(const FluidSynthEngine&) = delete;
@@ -36,13 +38,12 @@ public:
 private:
     static constexpr int kScratchFrames = 512;
 
-    struct Preset {
-        int bank = 0;
-        int program = 0;
-        friend bool operator==(const Preset&, const Preset&) = default;
-    };
+    using Preset = PresetNumber;
+    enum class Samples { OnDemand, None };
 
     FluidSynthEngine(const fluid::Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth);
+    static FluidSynthEngine* load(const fluid::Fluid& fl, const std::string& path, Samples samples);
+    std::vector<Preset> choices(const MidiSequence& tune);
     void dropBufferedFrames();
     void choosePowerOnInstrument(int channel);
 
@@ -51,6 +52,10 @@ private:
     fluid_settings_t* settings_; // the synth reads it for as long as it lives
     fluid_synth_t* synth_;
     int font_ = FLUID_FAILED;
+    std::optional<SoundFontDirectory> directory_;
+    // A synthesiser with a font of the same presets and no samples, which tells the instruments a
+    // tune will choose before any is read.
+    std::unique_ptr<FluidSynthEngine> chooser_;
     std::vector<Preset> pinned_;
     std::uint32_t chosen_ = 0; // channels whose instrument is chosen since the last reset
     bool playable_ = true; // false when the last tune's instruments could not all be read

@@ -32,8 +32,8 @@ public:
     virtual void renderAdd(float* out, int frames) = 0;
     // Loads every instrument the tune will choose, so that choosing them while it plays reads
     // nothing from disk on the audio thread, and leaves the synthesiser reset. False when one of
-    // them could not be loaded: the font cannot play the tune whole. Slow; the loader thread
-    // calls it.
+    // them could not be loaded, would sound nothing or would take too much memory: the font
+    // cannot play the tune whole. Slow; the loader thread calls it.
     virtual bool prepare(const MidiSequence& tune) = 0;
 
 private:
