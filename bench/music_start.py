@@ -3,7 +3,8 @@
 """Start to first sound: how long the music takes to begin after the player chooses Start, for
 each installed General MIDI SoundFont, with the shipped bgm.dat and with a 16-channel tune made
 here, on the machine as it is and with two CPU hogs at nice 10. Also the peak memory of each run,
-and what it was just before Start.
+and what it was just before Start, and the CPU time of the busiest thread but the UI thread (the
+SoundFont loader's).
 
     python3 bench/music_start.py [build]
 
@@ -16,7 +17,7 @@ file, which the disk driver writes in real time, 512 frames at a time. No effect
 the countdown's warning, 8 s after Start, so a run ends there at the latest ("never").
 
 Prints `music_start_s.<tune>.<font>.<load> <median>` and `peak_rss_mib.<tune>.<font> <max>`
-lines, each run on stderr, and `music_start_s <the worst median>`. RUNS (default 3), FONTS
+lines, each run on stderr, and `music_start_s <the worst median>`. RUNS (default 5), FONTS
 (colon-separated paths) and LOADS ("quiet", "hogs" or both, comma-separated) narrow it down;
 HOGS sets how many hogs (default 2). With START_AFTER=8 the peak before Start is what a player
 who never starts a game pays."""
@@ -31,7 +32,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from xvfb import start_xvfb  # noqa: E402
 
-RUNS = int(os.environ.get("RUNS", "3"))
+RUNS = int(os.environ.get("RUNS", "5"))
 START_AFTER = float(os.environ.get("START_AFTER", "1.0"))
 HOGS = int(os.environ.get("HOGS", "2"))
 LOADS = os.environ.get("LOADS", "quiet,hogs").split(",")
@@ -101,6 +102,19 @@ def peak_rss_mib(pid):
     return 0.0
 
 
+def busiest_thread_cpu_s(pid):
+    """CPU seconds of the busiest thread but the first: the SoundFont loader's, in this game."""
+    tick = os.sysconf("SC_CLK_TCK")
+    busiest = 0.0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        if int(task) == pid:
+            continue
+        with open(f"/proc/{pid}/task/{task}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        busiest = max(busiest, (int(fields[11]) + int(fields[12])) / tick)
+    return busiest
+
+
 def first_sound_after(path, since, deadline):
     """Polls the disk driver's file; the time of the first non-zero byte, or None."""
     offset = 0
@@ -142,7 +156,7 @@ def one_run(program, font, env, out):
         took = first_sound_after(out, start, start + GIVE_UP_S)
         # The instruments are in before the first note sounds, so the peak is reached by now.
         time.sleep(0.5)
-        return took, peak_rss_mib(proc.pid), before_start
+        return took, peak_rss_mib(proc.pid), before_start, busiest_thread_cpu_s(proc.pid)
     finally:
         proc.kill()
         proc.wait()
@@ -179,13 +193,13 @@ def main():
                     font_name = os.path.splitext(os.path.basename(font))[0]
                     times = []
                     for i in range(RUNS):
-                        took, rss, before_start = one_run(program, font, env, out)
+                        took, rss, before_start, loader_cpu = one_run(program, font, env, out)
                         times.append(took)
                         key = f"{tune_name}.{font_name}"
                         peaks[key] = max(peaks.get(key, 0.0), rss)
                         shown = f"{took:.3f} s" if took is not None else "never"
                         print(f"  {tune_name} {font_name} {load} run {i + 1}: {shown}, peak {rss:.1f} MiB"
-                              f" ({before_start:.1f} before Start),"
+                              f" ({before_start:.1f} before Start), loader {loader_cpu:.2f} s CPU,"
                               f" load average {os.getloadavg()[0]:.1f}", file=sys.stderr)
                     known = [t if t is not None else float("inf") for t in times]
                     median = statistics.median(known)
