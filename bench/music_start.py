@@ -167,6 +167,8 @@ def start_hogs():
 
 
 def main():
+    if os.geteuid() != 0:
+        sys.exit("music_start.py binds each font over the default one in a mount namespace: run it as root")
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     fonts = [f for f in os.environ.get("FONTS", ":".join(DEFAULT_FONTS)).split(":") if os.path.exists(f)]
     root = tempfile.mkdtemp(prefix="ombura-music-start-")
