@@ -2,8 +2,8 @@
 
 #include "SynthHost.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <system_error>
 #include <utility>
@@ -84,17 +84,19 @@ bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
 
 void SynthHost::yieldToOthers()
 {
-    // The lowest ordinary priority, not the idle class: an idle thread gets nothing at all while
-    // other programs keep the processors busy, and the music would never come, nor could the
-    // program end while such a thread waits for a turn to be stopped.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    // A batch thread: the same share of the CPU as any other program's thread, but it never takes
+    // the processor from one when it wakes, so the window and the audio thread go first. The
+    // lowest priority (nice 19) left a tune's instruments waiting for seconds behind any other
+    // program that kept the processors busy, and an SF3 font must decode them (docs/SOUND.md).
+    // The thread starts after the window's first frame, which therefore needs no protecting.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
 }
 
 void SynthHost::run(const Loader& loader)
 {
     std::shared_ptr<SynthEngine> engine = loader();
-    // Reading instruments is a good deal of work that nobody waits for: it only gets the CPU
-    // that the window and the X server leave over.
+    // Reading instruments is a good deal of work, and a player who chooses Start waits for it.
     yieldToOthers();
     {
         std::lock_guard lock(mutex_);

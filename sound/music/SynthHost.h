@@ -42,9 +42,9 @@ public:
     // Owner's thread: begins loading, if it has not begun; later calls do nothing.
     void start();
 
-    // Leaves the calling thread the least share of the CPU an ordinary thread can have. The loader thread goes
-    // there once its loader returns; a loader calls it sooner, as soon as it holds nothing that
-    // another thread might wait for.
+    // Lets every other thread go first whenever it wakes, while the calling thread keeps its
+    // full share of the CPU. The loader thread goes there once its loader returns; a loader calls
+    // it sooner, as soon as it holds nothing that another thread might wait for.
     static void yieldToOthers();
 
     State state() const { return state_.load(std::memory_order_acquire); }

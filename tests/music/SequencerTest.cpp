@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <future>
 #include <thread>
@@ -332,6 +335,32 @@ TEST(SequencerLoading, MusicWaitsForTheSoundFontAndThenStartsFromTheBeginning)
     sequencer.render(out.data(), 4800);
     EXPECT_EQ(sequencer.position(), 4800);
     EXPECT_EQ(synth->framesOf("message").front(), 0);
+}
+
+// A player who chooses Start waits for the tune's instruments (an SF3 font decodes them for a
+// second or more): on a busy machine they must get the CPU any thread of the program gets, not
+// only what other programs leave over.
+TEST(SequencerLoading, TheTunesInstrumentsAreReadAtTheProgramsOwnPriority)
+{
+    struct PrioritySynth : FakeSynth {
+        bool prepare(const sound::MidiSequence& tune) override
+        {
+            nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+            return FakeSynth::prepare(tune);
+        }
+        int nice = -100;
+    };
+    const int ours = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    auto synth = std::make_shared<PrioritySynth>();
+    sound::SynthHost host([&] {
+        sound::SynthHost::yieldToOthers(); // as the game's loader does once FluidSynth is open
+        return std::shared_ptr<sound::SynthEngine>(synth);
+    });
+    sound::Sequencer sequencer(host);
+    sequencer.load(fourNotes());
+    ASSERT_TRUE(host.waitUntilIdle(5s));
+    ASSERT_EQ(synth->prepared.size(), 1u);
+    EXPECT_EQ(synth->nice, ours);
 }
 
 TEST(SequencerLoading, WithoutASynthesiserTheTuneStillRunsItsCourseInSilence)
