@@ -54,8 +54,8 @@ SynthHost::Loader soundFontLoader(std::vector<std::string> places)
             tried = std::vector<std::filesystem::path>()]() mutable -> std::shared_ptr<SynthEngine> {
         // Opening the library holds the dynamic loader's lock, which the UI thread may want
         // meanwhile (a plugin, or the unwinding of an exception), so that runs at normal priority
-        // and is over quickly; the font, read afterwards, only gets the CPU the window leaves
-        // over. Without a font, FluidSynth is not opened at all.
+        // and is over quickly; the font, read afterwards by a batch thread, gives way to the
+        // window whenever it wakes. Without a font, FluidSynth is not opened at all.
         if (next == 0) {
             const std::vector<std::string_view> views(places.begin(), places.end());
             if (!findSoundFont(views) || !openFluidSynth())
