@@ -38,9 +38,8 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setFixedSize(view_->sizeHint());
         keepOffTaskbar(this);
-        // The dialog has no icon of its own. A null icon here makes the toolkit take the
-        // program's back off the native window, so the frame is asked for none at all.
-        setWindowIcon(QIcon());
+        askForFrameWithoutMinimise(this, "UTILITY");
+        showNoIcon(*this);
         // Some frames offer a minimise button whatever the dialog asks for; minimised and off
         // the taskbar it could not be found again while the main window waits for its OK.
         keepReachable(*this);

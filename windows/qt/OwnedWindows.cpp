@@ -7,6 +7,8 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -65,6 +67,13 @@ void setOwner(QWidget& window, QWidget* owner)
     owner->winId();
     if (QWindow* handle = window.windowHandle())
         handle->setTransientParent(owner->windowHandle());
+}
+
+void showNoIcon(QWidget& window)
+{
+    QPixmap empty(16, 16);
+    empty.fill(Qt::transparent);
+    window.setWindowIcon(QIcon(empty));
 }
 
 void bringForward(QWidget& window)

@@ -36,6 +36,11 @@ int clientWidthForTitle(const QWidget* owner, const QString& title);
 // Widens a dialog whose layout is a grid (a QMessageBox) to clientWidthForTitle().
 void makeRoomForTitle(QDialog& dialog, const QWidget* owner);
 
+// The dialog and the box show no icon in their frames. A window without one of its own gets its
+// owner's from some window managers (openbox), so these carry an empty picture instead. Call it
+// after setOwner().
+void showNoIcon(QWidget& window);
+
 bool onWayland();
 
 } // namespace windows::qt

@@ -6,6 +6,7 @@
 #include "Look.h"
 #include "OwnedWindows.h"
 #include "QtString.h"
+#include "TaskbarHint.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -90,6 +91,8 @@ void QtShell::messageBox(const std::string& prompt, const std::string& title)
                       grid->columnCount());
     }
     setOwner(box, owner_);
+    askForFrameWithoutMinimise(&box, "DIALOG");
+    showNoIcon(box);
     // Qt's own Wayland title bar needs more room than a window manager's frame.
     makeRoomForTitle(box, owner_);
     keepReachable(box);
