@@ -8,6 +8,7 @@
 #include "OwnedWindows.h"
 #include "QtString.h"
 #include "TaskbarHint.h"
+#include "TitleBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,7 +37,7 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
     if (form.layout().frame == FrameStyle::FixedToolWindow) {
         // A small title bar with the title only: no window menu and no buttons to close it.
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-        setFixedSize(view_->sizeHint());
+        setFixedSize(view_->sizeHint() + drawOwnTitleBar(*this, false));
         keepOffTaskbar(this);
         askForFrameWithoutMinimise(this, "UTILITY");
         showNoIcon(*this);
