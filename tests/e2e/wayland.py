@@ -47,7 +47,6 @@ class Toplevel:
     def __init__(self, xdg_toplevel, surface):
         self.id, self.surface = xdg_toplevel, surface
         self.title, self.parent, self.size, self.alive = "", None, None, True
-        self.minimised = False
 
 
 class ProtocolLog:
@@ -61,7 +60,6 @@ class ProtocolLog:
         ("title", re.compile(r'-> xdg_toplevel[@#](\d+)\.set_title\("(.*)"\)')),
         ("parent", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_parent\((?:xdg_toplevel[@#](\d+)|nil)\)")),
         ("geometry", re.compile(r"-> xdg_surface[@#](\d+)\.set_window_geometry\(-?\d+, -?\d+, (\d+), (\d+)\)")),
-        ("minimised", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_minimized\(\)")),
         ("destroy", re.compile(r"-> xdg_toplevel[@#](\d+)\.destroy\(\)")),
         ("key_enter", re.compile(r"wl_keyboard[@#]\d+\.enter\(\d+, wl_surface[@#](\d+)")),
         ("key_leave", re.compile(r"wl_keyboard[@#]\d+\.leave\(")),
@@ -116,10 +114,6 @@ class ProtocolLog:
         for t in self.live.values():
             if t.xdg == xdg:
                 t.size = (int(w), int(h))
-
-    def _minimised(self, toplevel):
-        if toplevel in self.live:
-            self.live[toplevel].minimised = True
 
     def _destroy(self, toplevel):
         t = self.live.pop(toplevel, None)
