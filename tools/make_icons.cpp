@@ -4,13 +4,13 @@
 // hicolor sizes and one SVG that draws the same pixel map with square cells.
 //
 // Sizes of 32 and up repeat pixels (nearest neighbour), so the pixel art stays
-// crisp; the small sizes average the covered pixels, which keeps the figure
-// and the red band readable where whole rows would otherwise drop out.
+// crisp. Below 32 no scaling keeps the figure and its lettering: rows and
+// columns drop out or smear together. The small sizes are pixel maps of their
+// own, drawn on their own grid as icon themes do (icon16, icon22, icon24.xpm),
+// and are taken as they are; a small size without a map of its own is averaged
+// down from the 32 x 32 one.
 //
-// At 16 x 16 no scaling keeps the title, so a separate hand-drawn 16 x 16 map
-// (the head and the red band) stands in for it there.
-//
-// Usage: make_icons <icon.xpm> <icon16.xpm> <output folder>
+// Usage: make_icons <icon.xpm> [<small map.xpm>...] <output folder>
 // writes <output>/hicolor/<N>x<N>/apps/ombura.png and <output>/hicolor/scalable/apps/ombura.svg
 
 #include <QByteArray>
@@ -20,18 +20,22 @@
 #include <QPainter>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 namespace {
 
 constexpr int kSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
-QImage loadMap(const char* path, int size)
+// A square pixel map of one of the sizes made, or a null image after saying why not.
+QImage loadMap(const char* path)
 {
     const QImage img(QString::fromLocal8Bit(path));
-    if (img.size() != QSize(size, size)) {
-        std::fprintf(stderr, "make_icons: %s: %s\n", path, img.isNull() ? "not a picture" : "wrong size");
+    const bool known = std::find(std::begin(kSizes), std::end(kSizes), img.width()) != std::end(kSizes);
+    if (img.isNull() || img.width() != img.height() || !known) {
+        std::fprintf(stderr, "make_icons: %s: %s\n", path, img.isNull() ? "not a picture" : "not a square icon size");
         return {};
     }
     return img.convertToFormat(QImage::Format_ARGB32);
@@ -109,15 +113,23 @@ bool write(const QString& path, const QByteArray& bytes)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s <icon.xpm> <icon16.xpm> <output folder>\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <icon.xpm> [<small map.xpm>...] <output folder>\n", argv[0]);
         return 2;
     }
-    const QImage icon = loadMap(argv[1], 32);
-    const QImage small = loadMap(argv[2], 16);
-    if (icon.isNull() || small.isNull())
+    const QImage icon = loadMap(argv[1]);
+    if (icon.isNull() || icon.width() != 32) {
+        std::fprintf(stderr, "make_icons: %s must be the 32 x 32 icon\n", argv[1]);
         return 1;
-    const QString root = QString::fromLocal8Bit(argv[3]) + "/hicolor/";
+    }
+    std::map<int, QImage> ownMaps;
+    for (int i = 2; i < argc - 1; ++i) {
+        const QImage map = loadMap(argv[i]);
+        if (map.isNull() || map.width() >= 32)
+            return 1;
+        ownMaps[map.width()] = map;
+    }
+    const QString root = QString::fromLocal8Bit(argv[argc - 1]) + "/hicolor/";
     const QByteArray scalable = svg(icon);
     if (!write(root + "scalable/apps/ombura.svg", scalable)) {
         std::fprintf(stderr, "make_icons: cannot write the scalable icon\n");
@@ -126,7 +138,8 @@ int main(int argc, char** argv)
     for (int n : kSizes) {
         const QString path = root + QStringLiteral("%1x%1/apps/ombura.png").arg(n);
         QDir().mkpath(path.section('/', 0, -2));
-        if (!(n == 16 ? small : scaled(icon, n)).save(path, "PNG")) {
+        const auto own = ownMaps.find(n);
+        if (!(own != ownMaps.end() ? own->second : scaled(icon, n)).save(path, "PNG")) {
             std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(path));
             return 1;
         }

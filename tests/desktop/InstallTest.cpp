@@ -218,6 +218,24 @@ TEST_F(InstallTest, IconsAtEverySizeUnderTheApplicationsId)
             << size;
 }
 
+TEST_F(InstallTest, HelpFileLiesBesideTheBuiltProgramAndInTheDocumentsTheManualNames)
+{
+    // The information dialog sends the player to the help file: it must be where a player looks.
+    const fs::path built = fs::path(OMBURA_BUILD_DIR) / "help.html";
+    const fs::path installed = at(std::string(OMBURA_DATADIR) + "/doc/ombura/help.html");
+    for (const fs::path& help : {built, installed}) {
+        SCOPED_TRACE(help.string());
+        ASSERT_TRUE(fs::is_regular_file(help));
+        const std::string text = slurp(help);
+        EXPECT_NE(text.find("<html lang=\"ja\">"), std::string::npos);
+        // What to press, the countdown, intruders and pinwheels, levels and the costume.
+        for (const char* words : {"開始", "カウントダウン", "侵入者", "風車", "120", "衣装"})
+            EXPECT_NE(text.find(words), std::string::npos) << words;
+    }
+    const Outcome man = run("gzip -dc " + quoted(at(std::string(OMBURA_DATADIR) + "/man/man6/ombura.6.gz").string()));
+    EXPECT_NE(man.output.find("/usr/share/doc/ombura/help.html"), std::string::npos);
+}
+
 TEST_F(InstallTest, LauncherIgnoresItsArgumentsAndFindsItsFolder)
 {
     // Were the arguments handed on, Qt would fail at once on the unknown platform plugin.

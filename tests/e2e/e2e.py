@@ -10,7 +10,8 @@ to SDL's disk driver and is measured from the file it writes.
 Run it inside its own session bus:  dbus-run-session -- /usr/bin/python3 e2e.py path/to/ombura
 With --wm openbox the same game is played a second time under a real window manager, started
 privately, and what the frames show is checked too: the box's whole title, the icon sizes, the
-dialog's missing icon and the centring of the framed windows. --screenshots DIR keeps pictures of
+dialog's missing icon, what the frames offer (no minimise or maximise) and the centring of the
+framed windows. --screenshots DIR keeps pictures of
 the game. --scale 2 only takes pictures, at Qt's scale factor 2.
 """
 import argparse
@@ -538,6 +539,27 @@ def check_no_icon(screen, wid, what):
         raise Failure(f"{what} asks the window manager for an icon")
 
 
+def check_frame_offers(screen, wid, what, closes):
+    """What the window manager lets the player do with a window (_NET_WM_ALLOWED_ACTIONS): move it
+    and nothing that changes its size; no minimise, no maximise. Openbox offers close on every
+    window whatever it is asked; the game-over box is to have it."""
+    allowed = {a for a in (screen.prop(wid, "_NET_WM_ALLOWED_ACTIONS") or [])}
+    names = sorted(n for n in ("MOVE", "CLOSE", "MINIMIZE", "MAXIMIZE_HORZ", "MAXIMIZE_VERT", "RESIZE",
+                               "FULLSCREEN") if screen.atom(f"_NET_WM_ACTION_{n}") in allowed)
+    say(f"{what}: the frame offers {', '.join(names) or 'nothing'}")
+    wrong = [n for n in ("MINIMIZE", "MAXIMIZE_HORZ", "MAXIMIZE_VERT", "RESIZE", "FULLSCREEN") if n in names]
+    if wrong or "MOVE" not in names or (closes and "CLOSE" not in names):
+        raise Failure(f"{what}: the window manager offers {names}")
+
+
+def check_blank_frame_icon(screen, wid, what):
+    """A window without an icon of its own gets its owner's in openbox's frame: the dialog carries
+    an empty picture instead, so that the frame shows none."""
+    data = screen.prop(wid, "_NET_WM_ICON") or []
+    if len(data) < 3 or any((p >> 24) & 0xFF for p in data[2:2 + data[0] * data[1]]):
+        raise Failure(f"{what} carries no empty icon, so the frame shows the main window's")
+
+
 def font_file(pattern):
     return subprocess.run(["fc-match", "-f", "%{file}", pattern], capture_output=True, text=True,
                           timeout=10).stdout.strip()
@@ -863,6 +885,8 @@ def check_countdown(game):
     box_wid = x_window(game.screen, BOX_TITLE)
     if game.wm:
         check_box_title(game.screen, box_wid)
+        check_frame_offers(game.screen, box_wid, "the game-over box", closes=True)
+        check_blank_frame_icon(game.screen, box_wid, "the game-over box")
     keep(game, "game-over", box_wid)
     press_key("Return")
     wait_for(lambda: game.tree.window_named("GAME　OVER") is None, 5,
@@ -879,6 +903,9 @@ def check_dialog(game):
     say(f"the window {title} is open")
     dialog_wid = x_window(game.screen, title)
     check_no_icon(game.screen, dialog_wid, "the dialog")
+    if game.wm:
+        check_frame_offers(game.screen, dialog_wid, "the dialog", closes=False)
+        check_blank_frame_icon(game.screen, dialog_wid, "the dialog")
     wait_centred(game.screen, dialog_wid, "the dialog")
     keep(game, "dialog", dialog_wid)
     click_at(*centre(game.tree.menu_title("ゲーム")))

@@ -32,7 +32,7 @@ BACKGROUND = (0x40, 0x50, 0x60)
 # Qt's own title bar (the only one a compositor without server-side decorations gets): 30 px
 # high, three 18 px buttons 5 px apart, the last 8 px from the right edge.
 TITLE_BAR = 30
-MINIMISE_FROM_RIGHT = 8 + 18 * 3 + 5 * 2 - 9   # the middle of the minimise button
+WINDOW_GREY = (0xD4, 0xD0, 0xC8)
 GAME_OVER = "GAME　OVER"
 DIALOG = "あとがき・・・？"
 
@@ -47,7 +47,6 @@ class Toplevel:
     def __init__(self, xdg_toplevel, surface):
         self.id, self.surface = xdg_toplevel, surface
         self.title, self.parent, self.size, self.alive = "", None, None, True
-        self.minimised = False
 
 
 class ProtocolLog:
@@ -61,7 +60,6 @@ class ProtocolLog:
         ("title", re.compile(r'-> xdg_toplevel[@#](\d+)\.set_title\("(.*)"\)')),
         ("parent", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_parent\((?:xdg_toplevel[@#](\d+)|nil)\)")),
         ("geometry", re.compile(r"-> xdg_surface[@#](\d+)\.set_window_geometry\(-?\d+, -?\d+, (\d+), (\d+)\)")),
-        ("minimised", re.compile(r"-> xdg_toplevel[@#](\d+)\.set_minimized\(\)")),
         ("destroy", re.compile(r"-> xdg_toplevel[@#](\d+)\.destroy\(\)")),
         ("key_enter", re.compile(r"wl_keyboard[@#]\d+\.enter\(\d+, wl_surface[@#](\d+)")),
         ("key_leave", re.compile(r"wl_keyboard[@#]\d+\.leave\(")),
@@ -116,10 +114,6 @@ class ProtocolLog:
         for t in self.live.values():
             if t.xdg == xdg:
                 t.size = (int(w), int(h))
-
-    def _minimised(self, toplevel):
-        if toplevel in self.live:
-            self.live[toplevel].minimised = True
 
     def _destroy(self, toplevel):
         t = self.live.pop(toplevel, None)
@@ -392,6 +386,46 @@ def check_title(desk, window, origin, what, timeout=3.0):
         time.sleep(0.2)
 
 
+def check_own_title_bar(desk, window, origin, what, closes, timeout=3.0):
+    """The dialog and the box draw their own title bar, as the era's windows had it: the title at
+    the left, and at the right a close button on the box and nothing on the dialog. Where Qt's own
+    title bar has its minimise and maximise buttons, the bar must hold nothing but its shading."""
+    x0, y0 = origin
+    w, _ = window.size
+    deadline = time.monotonic() + timeout
+    while True:
+        shot = desk.shot()
+        bar = 0
+        while bar < 40 and desk.pixel(shot, x0 + w - 40, y0 + bar) != WINDOW_GREY:
+            bar += 1
+
+        def marked(x):
+            # A column of the bar that differs from the shading along its top row.
+            top = desk.pixel(shot, x, y0 + 1)
+            return any(max(abs(a - b) for a, b in zip(desk.pixel(shot, x, y), top)) > 40
+                       for y in range(y0 + 3, y0 + bar - 2))
+
+        title = sum(marked(x) for x in range(x0 + 3, x0 + w // 2))
+        buttons = [x - x0 for x in range(x0 + w - (8 + 18 * 3 + 5 * 2), x0 + w - 22) if marked(x)]
+        close = sum(marked(x) for x in range(x0 + w - 18, x0 + w - 3))
+        problem = None
+        if not 12 <= bar <= 26:
+            problem = f"{what} has no title bar of its own at its top ({bar} px of it)"
+        elif title < 10:
+            problem = f"{what} shows no title at the left of its title bar"
+        elif buttons:
+            problem = f"{what}'s title bar has something where minimise and maximise would be: {buttons}"
+        elif closes != (close > 4):
+            problem = f"{what}'s title bar {'lacks' if closes else 'has'} a close button"
+        if problem is None:
+            say(f"{what}: its own {bar} px title bar, title at the left, "
+                f"{'a close button' if closes else 'no button'} at the right, nothing else")
+            return
+        if time.monotonic() > deadline:
+            raise Failure(problem)
+        time.sleep(0.2)
+
+
 def overlap(a_origin, a_size, b_origin, b_size):
     x0 = max(a_origin[0], b_origin[0])
     y0 = max(a_origin[1], b_origin[1])
@@ -502,12 +536,12 @@ def open_window(game, desk, title, opener):
     return window, origin
 
 
-def check_child(game, desk, window, origin, what, shot):
-    """A child window just opened: it has the keyboard, its full title, a screenshot kept as
+def check_child(game, desk, window, origin, what, shot, closes):
+    """A child window just opened: it has the keyboard, its own title bar, a screenshot kept as
     `shot`, and sits in front of the main window; a click on the main window beside it leaves
     it the keyboard."""
     wait_keyboard(game, window, what)
-    check_title(desk, window, origin, what)
+    check_own_title_bar(desk, window, origin, what, closes)
     desk.keep(shot)
     check_in_front(desk, window, origin, game.main, game.origin, what)
     click_at(*outside(game.origin, game.main.size, origin, window.size))
@@ -562,7 +596,7 @@ def play(game, desk, menus):
     say(f"a press scored: the score reads {tree.label('Label9')}")
     xdotool("mousemove", 1, 1)
     box, box_origin = open_window(game, desk, GAME_OVER, lambda: None)
-    check_child(game, desk, box, box_origin, "the game-over box", "game-over")
+    check_child(game, desk, box, box_origin, "the game-over box", "game-over", closes=True)
     check_in_front(desk, box, box_origin, game.main, game.origin, "the game-over box")
     say("a click on the main window left the box in front with the keyboard")
     press_key("Return")
@@ -575,29 +609,8 @@ def play(game, desk, menus):
     # The information dialog.
     dialog, dialog_origin = open_window(game, desk, DIALOG,
                                         lambda: choose_entry(game, menus, "あとがき", "あとがき"))
-    check_child(game, desk, dialog, dialog_origin, "the dialog", "dialog")
+    check_child(game, desk, dialog, dialog_origin, "the dialog", "dialog", closes=False)
     say("a click on the disabled main window left the dialog in front with the keyboard")
-    # Qt's own title bar offers minimise whatever the window asks for, and a minimised window
-    # is lost on Wayland; the dialog must come straight back.
-    before = desk.shot()
-    click_at(dialog_origin[0] + dialog.size[0] - MINIMISE_FROM_RIGHT, dialog_origin[1] + TITLE_BAR // 2)
-    wait_for(lambda: log.update() and dialog.minimised, 5, "the title bar's button to minimise the dialog")
-    say("the dialog's title bar minimised it")
-
-    def back():
-        t = log.window(DIALOG)
-        return t if t and not t.minimised and log.keyboard_window() is t else None
-
-    dialog = wait_for(back, 5, "the minimised dialog to come back with the keyboard")
-    if dialog.parent is not game.main:
-        raise Failure("the dialog has lost its parent on the way back")
-    time.sleep(0.4)
-    shot = desk.shot()
-    dialog_origin = desk.locate(dialog, desk.changed_spots(before, shot, dialog.size)[:40]
-                                + [(x, y) for y in range(8, OUTPUT[1], 24) for x in range(8, OUTPUT[0], 24)
-                                   if desk.pixel(shot, x, y) != BACKGROUND])
-    say(f"the dialog is back at {dialog_origin} with the keyboard")
-    desk.keep("dialog-back")
     press_key("Return")
     wait_for(lambda: log.window(DIALOG) is None, 5, "Enter to close the dialog")
     wait_keyboard(game, game.main, "the main window after the dialog closed")

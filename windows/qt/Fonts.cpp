@@ -6,6 +6,10 @@
 #include "Layouts.h"
 #include "QtString.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+
+#include <algorithm>
 #include <cmath>
 
 namespace windows::qt {
@@ -29,6 +33,16 @@ QFont fontFor(const windows::Font& font)
     f.setBold(font.bold);
     f.setStyleStrategy(QFont::PreferAntialias);
     return f;
+}
+
+bool boldBySynthesis(const QFont& font)
+{
+    if (!font.bold())
+        return false;
+    const QString family = QFontInfo(font).family();
+    const QStringList styles = QFontDatabase::styles(family);
+    return std::none_of(styles.begin(), styles.end(),
+                        [&](const QString& style) { return QFontDatabase::weight(family, style) >= QFont::DemiBold; });
 }
 
 } // namespace windows::qt

@@ -22,4 +22,8 @@ void installFontSubstitutes();
 
 QFont fontFor(const windows::Font& font);
 
+// Whether a bold font is drawn from a regular face made heavier by the font engine, which adds
+// the same one pixel of stroke at any scale.
+bool boldBySynthesis(const QFont& font);
+
 } // namespace windows::qt

@@ -15,6 +15,8 @@
 #include <QRegion>
 #include <QTextOption>
 
+#include <algorithm>
+
 namespace windows::qt {
 
 namespace {
@@ -152,16 +154,40 @@ const QPixmap& FormView::pixmap(const std::string& resource)
     return *it;
 }
 
+const QPixmap& FormView::atDeviceSize(const std::string& resource, const QPixmap& pm, const QSize& size)
+{
+    // Pixel art scaled by a ratio that is not whole (a desktop at 1.25 or 1.5 times, a picture
+    // stretched to 65 pixels) would repeat some rows and columns and not others, and break faces
+    // and outlines. It is scaled by the nearest whole factor first, every pixel repeated alike,
+    // and only the rest of the way smoothly: every pixel of the picture comes out the same size.
+    const qreal ratio = devicePixelRatioF();
+    const QSize device(qRound(size.width() * ratio), qRound(size.height() * ratio));
+    const QString key = QStringLiteral("%1@%2x%3").arg(qstr(resource)).arg(device.width()).arg(device.height());
+    auto it = scaled_.find(key);
+    if (it == scaled_.end()) {
+        const QImage source = pm.toImage();
+        const int whole = std::max(
+            1, qRound(std::min(double(device.width()) / source.width(), double(device.height()) / source.height())));
+        QImage image = source.scaled(source.size() * whole, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        if (image.size() != device)
+            image = image.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QPixmap out = QPixmap::fromImage(image);
+        out.setDevicePixelRatio(ratio);
+        it = scaled_.insert(key, out);
+    }
+    return *it;
+}
+
 void FormView::paintPicture(QPainter& p, const Element& e)
 {
     const QRect r = toPixels(e.bounds());
     const QPixmap& pm = pixmap(e.picture());
     if (!pm.isNull()) {
-        // Pixel art stays crisp at any device pixel ratio: the painter scales without smoothing.
-        if (e.layout().stretch)
-            p.drawPixmap(r, pm);
-        else
-            p.drawPixmap(r.topLeft(), pm);
+        const QPixmap& drawn = atDeviceSize(e.picture(), pm, e.layout().stretch ? r.size() : pm.size());
+        // At the display's own pixel nearest the element's corner, so that the picture's pixels
+        // meet the display's one to one.
+        const qreal ratio = devicePixelRatioF();
+        p.drawPixmap(QPointF(qRound(r.left() * ratio) / ratio, qRound(r.top() * ratio) / ratio), drawn);
     }
     if (e.layout().border) {
         p.setPen(Qt::black);
@@ -175,11 +201,21 @@ void FormView::paintLabel(QPainter& p, const Element& e)
     const QRect r = toPixels(e.bounds());
     if (e.layout().backStyle == BackStyle::Opaque)
         p.fillRect(r, systemColor(SystemColor::ButtonFace));
-    p.setFont(fontFor(e.layout().font));
+    const QFont font = fontFor(e.layout().font);
+    p.setFont(font);
     p.setPen(Qt::black);
     QTextOption option(Qt::AlignLeft | Qt::AlignTop);
     option.setWrapMode(e.layout().autoSize ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
     p.drawText(QRectF(r), qstr(e.caption()), option);
+    // The fonts have no bold faces, and the one pixel of stroke the font engine adds for bold is
+    // a pixel of the display whatever the scale: at twice the size the captions would look
+    // regular. The text is drawn again a display pixel further right for every whole step of
+    // scale above one, so that the stroke grows with the scale.
+    if (boldBySynthesis(font)) {
+        const qreal ratio = devicePixelRatioF();
+        for (int extra = 1; extra < qRound(ratio); ++extra)
+            p.drawText(QRectF(r).translated(extra / ratio, 0), qstr(e.caption()), option);
+    }
 }
 
 void FormView::paintEvent(QPaintEvent* event)

@@ -53,11 +53,14 @@ private:
     Painted paintedState(const Element& e) const;
 
     const QPixmap& pixmap(const std::string& resource);
+    // The picture at `size` (Qt's pixels) in the display's own pixels.
+    const QPixmap& atDeviceSize(const std::string& resource, const QPixmap& pm, const QSize& size);
     void paintPicture(QPainter& p, const Element& e);
     void paintLabel(QPainter& p, const Element& e);
 
     Form& form_;
     QHash<QString, QPixmap> pixmaps_;
+    QHash<QString, QPixmap> scaled_; // by resource and size in the display's pixels
     std::function<QImage(const QString&)> source_;
     std::map<std::string, QPushButton*> buttons_;
     std::vector<ReadingItem> readingOrder_;

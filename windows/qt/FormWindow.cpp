@@ -8,6 +8,7 @@
 #include "OwnedWindows.h"
 #include "QtString.h"
 #include "TaskbarHint.h"
+#include "TitleBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,11 +37,10 @@ FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_
     if (form.layout().frame == FrameStyle::FixedToolWindow) {
         // A small title bar with the title only: no window menu and no buttons to close it.
         setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-        setFixedSize(view_->sizeHint());
+        setFixedSize(view_->sizeHint() + drawOwnTitleBar(*this, false));
         keepOffTaskbar(this);
-        // The dialog has no icon of its own. A null icon here makes the toolkit take the
-        // program's back off the native window, so the frame is asked for none at all.
-        setWindowIcon(QIcon());
+        askForFrameWithoutMinimise(this, "UTILITY");
+        showNoIcon(*this);
         // Some frames offer a minimise button whatever the dialog asks for; minimised and off
         // the taskbar it could not be found again while the main window waits for its OK.
         keepReachable(*this);

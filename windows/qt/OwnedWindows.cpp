@@ -4,14 +4,12 @@
 
 #include <QDialog>
 #include <QEventLoop>
-#include <QFontMetrics>
-#include <QGridLayout>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-
-#include <algorithm>
 
 namespace windows::qt {
 
@@ -20,15 +18,6 @@ namespace {
 // How long a compositor may take to hand the keyboard over after an activation request (a token
 // round trip where it has xdg-activation) before the window is mapped afresh instead.
 constexpr int kActivationGraceMs = 150;
-
-// Qt's own Wayland title bar ("bradient", the only one Debian ships) centres the title on the
-// whole width in a 14 px font, and clips it where its three 18 px buttons begin: 5 px apart,
-// 8 px from the right edge, with 5 px to spare before them. A title that is to show in full
-// therefore needs that much room on both sides of it.
-constexpr int kQtTitlePixelSize = 14;
-constexpr int kQtTitleButtonsRoom = 3 * 18 + 2 * 5 + 8 + 5;
-// Rounding in the centring, and the anti-aliased edge of the last glyph.
-constexpr int kQtTitleSlack = 4;
 
 void unminimise(QWidget& window)
 {
@@ -65,6 +54,13 @@ void setOwner(QWidget& window, QWidget* owner)
     owner->winId();
     if (QWindow* handle = window.windowHandle())
         handle->setTransientParent(owner->windowHandle());
+}
+
+void showNoIcon(QWidget& window)
+{
+    QPixmap empty(16, 16);
+    empty.fill(Qt::transparent);
+    window.setWindowIcon(QIcon(empty));
 }
 
 void bringForward(QWidget& window)
@@ -106,36 +102,6 @@ void runModal(QDialog& dialog)
     QObject::connect(&dialog, &QDialog::finished, &wait, &QEventLoop::quit);
     dialog.show();
     wait.exec(QEventLoop::DialogExec);
-}
-
-int clientWidthForTitle(const QWidget* owner, const QString& title)
-{
-    if (!owner || !onWayland())
-        return 0;
-    const QWindow* handle = owner->windowHandle();
-    // Qt reports its own frame as the window's frame margins; a frame the compositor draws
-    // itself is not the program's to measure, and the margins are then empty.
-    const QMargins frame = handle ? handle->frameMargins() : QMargins();
-    if (frame.top() <= 0)
-        return 0;
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(kQtTitlePixelSize);
-    const int titleWidth = QFontMetrics(font).horizontalAdvance(title);
-    return titleWidth + 2 * kQtTitleButtonsRoom + kQtTitleSlack - frame.left() - frame.right();
-}
-
-void makeRoomForTitle(QDialog& dialog, const QWidget* owner)
-{
-    const int width = clientWidthForTitle(owner, dialog.windowTitle());
-    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
-    if (width <= 0 || !grid)
-        return;
-    // An empty item across the first row sets the least width; a message box sizes itself to
-    // its layout's least width when it is shown.
-    const QMargins margins = grid->contentsMargins();
-    grid->addItem(
-        new QSpacerItem(width - margins.left() - margins.right(), 0, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0, 1,
-        std::max(1, grid->columnCount()));
 }
 
 } // namespace windows::qt

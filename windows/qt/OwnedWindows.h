@@ -2,8 +2,6 @@
 
 #pragma once
 
-#include <QString>
-
 class QDialog;
 class QWidget;
 
@@ -28,13 +26,10 @@ void keepReachable(QWidget& window);
 // afresh (see above) does not end the wait.
 void runModal(QDialog& dialog);
 
-// The client width that lets Qt's own Wayland title bar (drawn beside `owner`'s frame) show
-// `title` in full; 0 where Qt draws no frame of its own, as under X11 or a compositor that
-// decorates windows itself.
-int clientWidthForTitle(const QWidget* owner, const QString& title);
-
-// Widens a dialog whose layout is a grid (a QMessageBox) to clientWidthForTitle().
-void makeRoomForTitle(QDialog& dialog, const QWidget* owner);
+// The dialog and the box show no icon in their frames. A window without one of its own gets its
+// owner's from some window managers (openbox), so these carry an empty picture instead. Call it
+// after setOwner().
+void showNoIcon(QWidget& window);
 
 bool onWayland();
 

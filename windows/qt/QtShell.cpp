@@ -6,6 +6,8 @@
 #include "Look.h"
 #include "OwnedWindows.h"
 #include "QtString.h"
+#include "TaskbarHint.h"
+#include "TitleBar.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -89,9 +91,10 @@ void QtShell::messageBox(const std::string& prompt, const std::string& title)
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
                       grid->columnCount());
     }
+    drawOwnTitleBar(box, true);
     setOwner(box, owner_);
-    // Qt's own Wayland title bar needs more room than a window manager's frame.
-    makeRoomForTitle(box, owner_);
+    askForFrameWithoutMinimise(&box, "DIALOG");
+    showNoIcon(box);
     keepReachable(box);
     runModal(box);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #endif
 
 namespace windows::qt {
@@ -55,6 +56,32 @@ void keepOffTaskbar(QWidget* window)
     xcb_flush(connection);
 #else
     (void)window;
+#endif
+}
+
+void askForFrameWithoutMinimise(QWidget* window, const char* fallback)
+{
+#if QT_CONFIG(xcb)
+    if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t property = internAtom(connection, "_NET_WM_WINDOW_TYPE");
+    const std::string other = std::string("_NET_WM_WINDOW_TYPE_") + fallback;
+    const std::array<xcb_atom_t, 2> types{internAtom(connection, "_NET_WM_WINDOW_TYPE_TOOLBAR"),
+                                          internAtom(connection, other.c_str())};
+    if (property == XCB_ATOM_NONE || types[0] == XCB_ATOM_NONE || types[1] == XCB_ATOM_NONE)
+        return;
+    // Qt writes the type when it makes the native window and again only when the flags change.
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, property, XCB_ATOM_ATOM, 32,
+                        static_cast<std::uint32_t>(types.size()), types.data());
+    xcb_flush(connection);
+#else
+    (void)window;
+    (void)fallback;
 #endif
 }
 

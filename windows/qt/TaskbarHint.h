@@ -11,4 +11,11 @@ namespace windows::qt {
 // elsewhere this does nothing. Call it before the window is first shown.
 void keepOffTaskbar(QWidget* window);
 
+// Asks every window manager for a frame without minimise and maximise. The Motif hints Qt sets
+// from the window flags say so to most of them, but openbox reads them only for move and resize:
+// it drops both buttons for a toolbar window alone. So on X11 the window's _NET_WM_WINDOW_TYPE
+// names the toolbar type first, and `fallback` (the type Qt gave it, e.g. "UTILITY" or "DIALOG")
+// after it for a manager that knows no toolbars. Call it before the window is first shown.
+void askForFrameWithoutMinimise(QWidget* window, const char* fallback);
+
 } // namespace windows::qt
