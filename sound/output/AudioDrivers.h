@@ -36,6 +36,12 @@ int framesPerBufferFor(std::string_view driver);
 // before SDL starts, unless the user has set it.
 inline constexpr const char* kPulseBufferMs = "24";
 
+// Frames of silence to play after the mix has faded out at the end of the program, before the
+// device is closed. SDL's PulseAudio driver throws away what the server still holds when it
+// closes (kPulseBufferMs, or the user's PULSE_LATENCY_MSEC), and that would be the fade itself;
+// the other drivers play out two blocks on their own, which covers what they hold.
+int silenceBeforeCloseFor(std::string_view driver);
+
 // Whether a PipeWire server listens where libpipewire would look for it (PIPEWIRE_REMOTE,
 // PIPEWIRE_RUNTIME_DIR, XDG_RUNTIME_DIR; "pipewire-0" by default). One non-blocking connect on
 // a local socket: it never waits for the server to answer.

@@ -2,7 +2,10 @@
 
 #include "SdlOutput.h"
 
+#include "AudioDrivers.h"
 #include "SdlDevice.h"
+
+#include <algorithm>
 
 namespace sound {
 
@@ -33,21 +36,64 @@ SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted
 
 SdlOutput::~SdlOutput()
 {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_one();
-        thread_.join();
-    }
+    stopThread();
     // The device closes with device_, after the thread that called it has ended.
+}
+
+void SdlOutput::stopThread()
+{
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_one();
+    // The program may be ended (exit()) from this very thread, by a library it called.
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+void SdlOutput::shutDown()
+{
+    std::call_once(shutDown_, [this] {
+        const bool sounding = state_.load() == State::Running;
+        mixer_.fadeOut(sounding ? Mixer::Fade::Ramp : Mixer::Fade::Now);
+        if (sounding && thread_.joinable())
+            waitForTheFade();
+        stopThread();
+        if (thread_.joinable())
+            return; // this is the output's thread, which cannot wait for itself
+        // The output's thread has ended (or there never was one): the device is ours to close.
+        if (open_) {
+            device_->close(OutputDevice::Close::WithDriver);
+            open_ = false;
+        }
+        state_.store(State::Closed);
+    });
+}
+
+// The device pulls in real time, so this waits for the block that holds the end of the fade,
+// at most one block and the fade away, and for the driver's silence after it.
+void SdlOutput::waitForTheFade()
+{
+    const int tail = silenceBeforeCloseFor(driver());
+    const int block = std::max(framesPerBuffer_.load(), 1);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(10) +
+        std::chrono::microseconds(std::int64_t{Mixer::kEndFadeFrames + 2 * block + tail} * 1'000'000 / kOutputRate);
+    while (Clock::now() < deadline) {
+        const auto from = mixer_.silentFrom();
+        if (from && mixer_.framesMixed() >= *from + static_cast<std::uint64_t>(tail))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void SdlOutput::wake()
 {
     {
         std::lock_guard lock(mutex_);
+        if (quit_)
+            return;
         wakePending_ = true;
         const State s = state_.load();
         if (s == State::Closed || s == State::Paused || (s == State::Failed && clock_() >= nextAttempt_))
@@ -223,6 +269,8 @@ void SdlOutput::run()
 void SdlOutput::runDue()
 {
     std::unique_lock lock(mutex_);
+    if (quit_)
+        return;
     const auto now = clock_();
     for (;;) {
         const auto next = step(lock, now);
