@@ -71,8 +71,10 @@ int framesPerBufferFor(std::string_view driver)
     return kDefaultFrames;
 }
 
-int silenceBeforeCloseFor(std::string_view driver)
+int silenceBeforeCloseFor(std::string_view driver, int framesPerBuffer)
 {
+    if (driver == "pipewire")
+        return 2 * framesPerBuffer;
     if (driver != "pulseaudio")
         return 0;
     const char* set = env("PULSE_LATENCY_MSEC");

@@ -37,10 +37,11 @@ int framesPerBufferFor(std::string_view driver);
 inline constexpr const char* kPulseBufferMs = "24";
 
 // Frames of silence to play after the mix has faded out at the end of the program, before the
-// device is closed. SDL's PulseAudio driver throws away what the server still holds when it
-// closes (kPulseBufferMs, or the user's PULSE_LATENCY_MSEC), and that would be the fade itself;
-// the other drivers play out two blocks on their own, which covers what they hold.
-int silenceBeforeCloseFor(std::string_view driver);
+// device is closed. Both servers throw away what they still hold of a stream that closes, and
+// that would be the fade itself, a click at the speakers: PulseAudio holds kPulseBufferMs (or
+// the user's PULSE_LATENCY_MSEC), PipeWire's graph a block or two (one was enough at its sink
+// here, two are kept). SDL's other drivers play out two blocks on their own before they close.
+int silenceBeforeCloseFor(std::string_view driver, int framesPerBuffer);
 
 // Whether a PipeWire server listens where libpipewire would look for it (PIPEWIRE_REMOTE,
 // PIPEWIRE_RUNTIME_DIR, XDG_RUNTIME_DIR; "pipewire-0" by default). One non-blocking connect on

@@ -75,8 +75,8 @@ void SdlOutput::shutDown()
 // at most one block and the fade away, and for the driver's silence after it.
 void SdlOutput::waitForTheFade()
 {
-    const int tail = silenceBeforeCloseFor(driver());
     const int block = std::max(framesPerBuffer_.load(), 1);
+    const int tail = silenceBeforeCloseFor(driver(), block);
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(10) +
         std::chrono::microseconds(std::int64_t{Mixer::kEndFadeFrames + 2 * block + tail} * 1'000'000 / kOutputRate);
