@@ -14,6 +14,9 @@ namespace {
 constexpr std::chrono::milliseconds kIdlePoll{100};
 // Polls that saw the callback move before a device counts as flowing.
 constexpr int kFlowing = 3;
+// How long the end of the program waits for the device to close: SDL plays out two blocks
+// first, which takes 21 ms at 512 frames.
+constexpr std::chrono::milliseconds kCloseLimit{500};
 
 } // namespace
 
@@ -36,20 +39,15 @@ SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted
 
 SdlOutput::~SdlOutput()
 {
-    stopThread();
-    // The device closes with device_, after the thread that called it has ended.
-}
-
-void SdlOutput::stopThread()
-{
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    changed_.notify_one();
-    // The program may be ended (exit()) from this very thread, by a library it called.
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_one();
         thread_.join();
+    }
+    // The device closes with device_, after the thread that called it has ended.
 }
 
 void SdlOutput::shutDown()
@@ -59,15 +57,27 @@ void SdlOutput::shutDown()
         mixer_.fadeOut(sounding ? Mixer::Fade::Ramp : Mixer::Fade::Now);
         if (sounding && thread_.joinable())
             waitForTheFade();
-        stopThread();
-        if (thread_.joinable())
-            return; // this is the output's thread, which cannot wait for itself
-        // The output's thread has ended (or there never was one): the device is ours to close.
-        if (open_) {
-            device_->close(OutputDevice::Close::WithDriver);
-            open_ = false;
+        std::unique_lock lock(mutex_);
+        quit_ = true;
+        if (!thread_.joinable()) {
+            // A manual output: its device is closed here, on the caller's thread.
+            if (open_)
+                closeDevice(lock, OutputDevice::Close::WithDriver);
+            state_.store(State::Closed);
+            return;
         }
-        state_.store(State::Closed);
+        closeOnQuit_ = true;
+        changed_.notify_one();
+        // The program may be ended (exit()) from the output's thread itself, by a library it
+        // called: that thread cannot wait for itself.
+        if (thread_.get_id() == std::this_thread::get_id())
+            return;
+        // SDL waits for its sound server without end when the server is frozen (SIGSTOP, or
+        // hung): then the program ends without the device closed, rather than not at all.
+        if (ended_.wait_for(lock, kCloseLimit, [this] { return threadEnded_; })) {
+            lock.unlock();
+            thread_.join();
+        }
     });
 }
 
@@ -262,8 +272,16 @@ void SdlOutput::run()
         else
             changed_.wait_until(lock, *next);
     }
+    if (closeOnQuit_ && open_) {
+        closeDevice(lock, OutputDevice::Close::WithDriver);
+        state_.store(State::Closed);
+    }
     lock.unlock();
     device_->threadEnding();
+    lock.lock();
+    threadEnded_ = true;
+    lock.unlock();
+    ended_.notify_all();
 }
 
 void SdlOutput::runDue()

@@ -72,10 +72,12 @@ public:
     void runDue();
 
     // Any thread, at the end of the program: fades the mix out (Mixer::fadeOut), waits while the
-    // device plays the fade and what its driver still needs of silence behind it, then ends the
-    // output's thread and closes the device. SDL's audio thread has ended when it returns, and
-    // no later request opens the device again. A device that stops pulling is waited for no
-    // longer than the fade and a few blocks would take; later calls return at once.
+    // device plays the fade and what its driver still needs of silence behind it, then has the
+    // output's thread close the device and end. SDL's audio thread has ended when it returns,
+    // and no later request opens the device again. A device that stops pulling is waited for
+    // no longer than the fade and a few blocks would take, and one whose server does not answer
+    // the close for half a second is left open (the caller ends the process). Later calls
+    // return at once.
     void shutDown();
 
     // True while the mixer is pulled in real time or is about to be (opening, resuming).
@@ -98,7 +100,6 @@ private:
     void closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how);
     bool stalled(Clock::time_point now);
     void waitForTheFade();
-    void stopThread();
 
     Mixer& mixer_;
     const Options options_;
@@ -109,6 +110,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool quit_ = false; // the thread is to end, and no request opens the device again
+    bool closeOnQuit_ = false; // and close the device before it does
+    bool threadEnded_ = false;
+    std::condition_variable ended_;
     bool wakePending_ = false;
     bool preloadPending_ = false;
     Clock::time_point nextAttempt_{};

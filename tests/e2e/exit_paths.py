@@ -7,16 +7,21 @@
   wayland  the Wayland compositor dies (a private weston, inside a private Xvfb)
   menu     ゲーム > 終了, chosen from the keyboard
   close    the window closed through its frame (WM_DELETE_WINDOW, as a window manager sends it)
+  frozen   ゲーム > 終了 while the private PulseAudio server the music plays through is frozen
+           (SIGSTOP): SDL would wait for it without end, and the program must end all the same
 
 Each run starts the program, starts a game from the keyboard (F10, Return, Return), waits until
 the music is heard in SDL's disk driver's output and takes the way out at a moment a little
-different each time. Every run must end within 10 s, by no crash and with no sanitizer report on
+different each time (but for `frozen`, which plays through the server). Every run must end
+within 10 s, by no crash and with no sanitizer report on
 its stderr; run under the AddressSanitizer build, a freed object that the audio thread still
 reads shows here. Where the program ends on its own terms (menu, close, term) the sound must fade
 first: the last sample written before the output falls silent for good must be at -60 dBFS or
 below, where a cut at full level would click.
 
     exit_paths.py [--paths display:10,term:10,...] path/to/ombura
+
+`frozen` needs pulseaudio and pactl.
 """
 import argparse
 import array
@@ -32,6 +37,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from session import Failure, GameProcess, Session, stop  # noqa: E402  (puts tools/ on the path)
 from xvfb import start_xvfb  # noqa: E402
+import sound_servers as ss  # noqa: E402
 
 T0 = time.monotonic()
 LOUD = 0.01                 # a sample above this in the last 100 ms: the music plays
@@ -169,7 +175,10 @@ def one_run(binary, path, run, session, tmp):
     errors = os.path.join(tmp, f"{path}-{run}.stderr")
     env = dict(os.environ, SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=audio)
     display = session.display
-    xvfb = weston = None
+    xvfb = weston = server = None
+    if path == "frozen":
+        server = ss.PulseServer().start()
+        env = dict(server.env)
     if path == "display":
         xvfb, display = start_xvfb("800x600x24")
     if path == "wayland":
@@ -195,7 +204,14 @@ def one_run(binary, path, run, session, tmp):
             xdo(display, "windowfocus", "--sync", wid)
         time.sleep(0.2)
         start_game_keys(display)
-        wait_for(lambda: game.check_alive() or music_heard(audio), 20, "the music after Start", 0.05)
+        if server is not None:
+            wait_for(lambda: game.check_alive() or server.pactl("list", "short", "sink-inputs").stdout.strip(), 20,
+                     "the game's stream on the server", 0.1)
+            time.sleep(0.5)
+            for name in server.server_processes():
+                os.kill(server.procs[name].pid, signal.SIGSTOP)
+        else:
+            wait_for(lambda: game.check_alive() or music_heard(audio), 20, "the music after Start", 0.05)
         time.sleep(0.07 * (run % 5))  # somewhere else in the block each time
         if path == "display":
             xvfb.kill()
@@ -203,7 +219,7 @@ def one_run(binary, path, run, session, tmp):
             os.killpg(weston.pid, signal.SIGKILL)
         elif path == "term":
             game.proc.send_signal(signal.SIGTERM)
-        elif path == "menu":
+        elif path in ("menu", "frozen"):
             # ゲーム opens with 開始 chosen; Up goes round to 終了.
             for key in ("F10", "Return", "Up", "Return"):
                 xdo(display, "key", key)
@@ -216,6 +232,10 @@ def one_run(binary, path, run, session, tmp):
             raise Failure(f"{path}, run {run}: the program did not end within 10 s")
     finally:
         game.kill()
+        if server is not None:
+            for name in server.server_processes():
+                os.kill(server.procs[name].pid, signal.SIGCONT)
+            server.close()
         if weston is not None:
             stop(weston)
         if xvfb is not None:
@@ -228,6 +248,9 @@ def one_run(binary, path, run, session, tmp):
         raise Failure(f"{path}, run {run}: a sanitizer report: {report[0]}")
     if status < 0 and -status in CRASHES:
         raise Failure(f"{path}, run {run}: the program crashed ({signal.Signals(-status).name})")
+    if path == "frozen":
+        say(f"{path}, run {run}: ended with status {status}")
+        return
     step = step_into_silence(audio)
     say(f"{path}, run {run}: ended with status {status}; the last sound before silence at {step:.1f} dBFS")
     if path in ("menu", "close", "term") and step > STEP_LIMIT_DBFS:
@@ -238,7 +261,7 @@ def one_run(binary, path, run, session, tmp):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--paths", default="display:10,term:10,wayland:10,menu:3,close:3",
+    parser.add_argument("--paths", default="display:10,term:10,wayland:10,menu:3,close:3,frozen:1",
                         help="the ways out to take, each with its number of runs")
     parser.add_argument("binary")
     args = parser.parse_args()
