@@ -13,6 +13,7 @@
 #include "PictureTable.h"
 #include "QtShell.h"
 #include "QtTimerHost.h"
+#include "QuitSignals.h"
 #include "SoundSystem.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -72,10 +74,11 @@ int main(int argc, char** argv)
     // search for a fallback font, and the program loads one font where it loaded three.
     QApplication::setFont(windows::qt::fontFor(windows::Font{}));
 
-    auto sound = app::makeSoundSystem();
-    sound::Multimedia32 multimedia(*sound);
+    app::SoundSystem sound;
+    sound::Multimedia32 multimedia(sound.engine());
     windows::qt::QtTimerHost timers;
     windows::qt::QtShell shell;
+    app::QuitSignals quitSignals([&shell] { shell.endProgram(); });
 
     game::Form1 form1(timers, multimedia, shell);
     windows::qt::FormWindow window(form1.form());
@@ -94,10 +97,18 @@ int main(int argc, char** argv)
         std::chrono::seconds(2));
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
-    app::afterFirstFrame(window.view(), [&sound] { sound->startBackgroundWork(); }, std::chrono::seconds(2));
+    app::afterFirstFrame(window.view(), [&sound] { sound.startBackgroundWork(); }, std::chrono::seconds(2));
     const int status = QApplication::exec();
-    // Exit ends the program at once. There is nothing to save, and a SoundFont that is still
-    // loading at idle priority must not hold the end up: on a busy machine that can take long.
+    // 終了, the window closed or a quit signal. What sounds fades out and the audio device
+    // closes; then the program ends at once. There is nothing to save, and a SoundFont that is
+    // still loading at idle priority must not hold the end up: on a busy machine that can take
+    // long. Nothing is destroyed, so nothing is freed under the loader either.
+    sound.shutDown();
     std::fflush(nullptr);
+    if (const int signal = app::QuitSignals::received()) {
+        // Whoever sent it sees the program end by it, as it asked.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     std::_Exit(status);
 }

@@ -6,6 +6,9 @@
 //   bench_audio [frames-per-buffer] [requests]
 //
 // Prints `name value` lines; press_to_sample_ms is the 99th percentile over the requests.
+// exit_wait_ms is what the end of the program waits for the sound, the worst of 20 ends with an
+// effect sounding: the fade (exit_fade_wait_ms: until the block that ends it has been mixed)
+// and closing the device (ending the output's thread and SDL's, which plays out two blocks).
 
 #include "AudioEngine.h"
 #include "BenchSupport.h"
@@ -147,6 +150,40 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(3s);
     const double idle = (cpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("audio_idle_cpu_percent %.3f\n", idle * 100);
+
+    // The end of the program, each time on a fresh device and somewhere else in its block.
+    const std::string longSound = writeSpinSound(dir, 1.0);
+    std::vector<double> fadeMs;
+    std::vector<double> closeMs;
+    std::vector<double> exitMs;
+    for (int i = 0; i < 20; ++i) {
+        AudioEngine ending(AudioEngine::Output::Device, std::make_unique<MusicChannel>(std::nullopt), options);
+        ending.sndPlaySound(longSound, gameFlags);
+        if (!waitFor([&] { return ending.mixer().effectStarts() > 0; }, 2000ms)) {
+            std::fprintf(stderr, "bench_audio: the effect never sounded\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)) + 50ms);
+        const auto t0 = Clock::now();
+        // What shutDown() does first, done here so that the two parts can be timed apart.
+        ending.mixer().fadeOut(Mixer::Fade::Ramp);
+        waitFor(
+            [&] {
+                const auto from = ending.mixer().silentFrom();
+                return from && ending.mixer().framesMixed() >= *from;
+            },
+            1000ms);
+        const auto t1 = Clock::now();
+        ending.shutDown();
+        const auto t2 = Clock::now();
+        fadeMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        closeMs.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+        exitMs.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
+    }
+    std::printf("exit_fade_wait_p50_ms %.2f\n", bench::percentile(fadeMs, 50));
+    std::printf("exit_fade_wait_ms %.2f\n", bench::percentile(fadeMs, 100));
+    std::printf("exit_close_ms %.2f\n", bench::percentile(closeMs, 100));
+    std::printf("exit_wait_ms %.2f\n", bench::percentile(exitMs, 100));
 
     std::filesystem::remove_all(dir);
     return 0;

@@ -11,6 +11,8 @@
 // music_cut_step_dbfs  at every cut of the music (Stop, the game over, the watchdog's restart,
 //                      at moments spread over the tune), the step into silence: the last sample
 //                      the cut lets through before the output falls silent for good
+// exit_cut_step_dbfs   the same step at the end of the program (終了, the window closed, a quit
+//                      signal), with the tune playing and, every other time, a spin sounding
 // resampler_stopband_db  how far down the converter's response is at the source's Nyquist
 //                      frequency, 22050 -> 48000, from its impulse response
 // effect_request_p99_ms  the first request of a 3-minute 44.1 kHz stereo WAV: how long the
@@ -132,6 +134,29 @@ int main(int argc, char** argv)
     }
     std::printf("music_cuts_measured %d\n", silencedCuts);
     std::printf("music_cut_step_dbfs %.1f\n", mixmeasure::dbfs(worst));
+
+    // The end of the program, at moments spread over the tune.
+    double worstExit = 0;
+    int silencedExits = 0;
+    for (int i = 0; i < cuts / 2; ++i) {
+        AudioEngine engine(AudioEngine::Output::None, std::make_unique<MusicChannel>());
+        Multimedia32 mm(engine);
+        mm.OpenMusic(tune);
+        engine.music().waitUntilReady(std::chrono::seconds(60));
+        mm.RestartMusic();
+        render(engine, 0.5 + 49.5 * ((i * 0.7548776662) - std::floor(i * 0.7548776662)));
+        if (i % 2 == 1) {
+            mm.PlayEffect(spin, 0);
+            engine.effects().settle();
+            render(engine, 0.02 + 0.01 * (i % 5));
+        }
+        engine.shutDown();
+        bool silenced = false;
+        worstExit = std::max(worstExit, stepIntoSilence(render(engine, 0.1), silenced));
+        silencedExits += silenced ? 1 : 0;
+    }
+    std::printf("exit_cuts_measured %d\n", silencedExits);
+    std::printf("exit_cut_step_dbfs %.1f\n", mixmeasure::dbfs(worstExit));
 
     // The converter's response at the source's Nyquist frequency, where an image would sit.
     std::printf("resampler_passband_10khz_db %.2f\n", mixmeasure::converterGainDb(10000).value_or(0));

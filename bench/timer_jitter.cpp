@@ -21,8 +21,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    auto platform = app::makeSoundSystem();
-    sound::Multimedia32 multimedia(*platform);
+    app::SoundSystem sound;
+    sound::Multimedia32 multimedia(sound.engine());
     windows::qt::QtTimerHost timers;
     windows::qt::QtShell shell;
     game::Form1 form1(timers, multimedia, shell);

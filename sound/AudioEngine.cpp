@@ -65,6 +65,14 @@ void AudioEngine::startBackgroundWork()
         output_->preload();
 }
 
+void AudioEngine::shutDown()
+{
+    if (output_)
+        output_->shutDown();
+    else
+        mixer_.fadeOut(Mixer::Fade::Ramp);
+}
+
 void AudioEngine::wakeOutput()
 {
     if (output_)

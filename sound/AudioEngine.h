@@ -40,6 +40,13 @@ public:
     // once its window is on screen; calling it again does nothing new.
     void startBackgroundWork();
 
+    // Any thread, at the end of the program: music and effect fade out over 8 ms, the device
+    // plays the fade and is closed, and SDL's audio thread has ended when this returns (see
+    // SdlOutput::shutDown). Nothing sounds again. The loaders are left as they are: the program
+    // ends without freeing what they use. With Output::None the mix only fades, for whoever
+    // pulls it.
+    void shutDown();
+
     Mixer& mixer() { return mixer_; }
     EffectPlayer& effects() { return effects_; }
     MusicChannel& music() { return *music_; }

@@ -2,11 +2,13 @@
 
 #include "AudioDrivers.h"
 
+#include "AudioSource.h"
 #include "FileDescriptor.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +69,17 @@ int framesPerBufferFor(std::string_view driver)
         if (block.driver == driver)
             return block.frames;
     return kDefaultFrames;
+}
+
+int silenceBeforeCloseFor(std::string_view driver, int framesPerBuffer)
+{
+    if (driver == "pipewire")
+        return 2 * framesPerBuffer;
+    if (driver != "pulseaudio")
+        return 0;
+    const char* set = env("PULSE_LATENCY_MSEC");
+    const int ms = std::clamp(std::atoi(set != nullptr ? set : kPulseBufferMs), 0, 200);
+    return ms * kOutputRate / 1000;
 }
 
 bool socketAccepts(const std::string& path)

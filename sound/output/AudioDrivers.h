@@ -36,6 +36,13 @@ int framesPerBufferFor(std::string_view driver);
 // before SDL starts, unless the user has set it.
 inline constexpr const char* kPulseBufferMs = "24";
 
+// Frames of silence to play after the mix has faded out at the end of the program, before the
+// device is closed. Both servers throw away what they still hold of a stream that closes, and
+// that would be the fade itself, a click at the speakers: PulseAudio holds kPulseBufferMs (or
+// the user's PULSE_LATENCY_MSEC), PipeWire's graph a block or two (one was enough at its sink
+// here, two are kept). SDL's other drivers play out two blocks on their own before they close.
+int silenceBeforeCloseFor(std::string_view driver, int framesPerBuffer);
+
 // Whether a PipeWire server listens where libpipewire would look for it (PIPEWIRE_REMOTE,
 // PIPEWIRE_RUNTIME_DIR, XDG_RUNTIME_DIR; "pipewire-0" by default). One non-blocking connect on
 // a local socket: it never waits for the server to answer.

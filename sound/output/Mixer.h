@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace sound {
@@ -35,6 +36,14 @@ public:
         float gain = 1.0f;
     };
 
+    // How the mix ends when the program does.
+    enum class Fade {
+        Ramp, // over kEndFadeFrames from the next block: what sounds now must not end in a click
+        Now, // nothing is sounding (the device is not running): silence from the next block
+    };
+    // As long as the cuts of the music.
+    static constexpr int kEndFadeFrames = kOutputRate / 125; // 8 ms
+
     // The sources are fixed for the mixer's life and must outlive it.
     explicit Mixer(std::vector<Input> inputs);
 
@@ -52,8 +61,17 @@ public:
     // At most one; null for none. The observer must outlive the mixer or be removed first.
     void setObserver(Observer* observer) { observer_.store(observer, std::memory_order_release); }
 
+    // Any thread, at the end of the program: the whole mix, music and effect alike, fades to
+    // silence and stays silent. The sources are not asked for another sample once it has.
+    void fadeOut(Fade how);
+    // The frame from which the mix is silent for good, once the fade has been mixed.
+    std::optional<std::uint64_t> silentFrom() const;
+
 private:
+    static constexpr std::uint64_t kNotSilent = ~std::uint64_t{0};
+
     void renderChunk(float* out, int frames);
+    void applyEndFade(float* out, int frames);
 
     std::vector<Input> inputs_;
     std::vector<float> scratch_; // audio thread
@@ -66,6 +84,10 @@ private:
 
     std::atomic<std::uint64_t> effectStarts_{0};
     std::atomic<Observer*> observer_{nullptr};
+
+    std::atomic<int> endFade_{0}; // 0 until fadeOut(), then 1 + the Fade asked for
+    int endFadeLeft_ = kEndFadeFrames; // audio thread
+    std::atomic<std::uint64_t> silentFrom_{kNotSilent};
 };
 
 } // namespace sound

@@ -9,8 +9,6 @@
 #include <sched.h>
 
 #include <cstring>
-#include <map>
-#include <memory>
 #include <mutex>
 
 namespace sound::sdl {
@@ -33,14 +31,6 @@ void quietAlsa()
     if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
         set(&ignoreAlsaMessage);
 }
-
-struct Pull {
-    PullFunction pull;
-    void* user;
-};
-
-std::mutex pullsMutex;
-std::map<SDL_AudioDeviceID, std::unique_ptr<Pull>> pulls;
 
 // SDL asks for a high nice level for its audio thread, which is not enough on a busy machine:
 // with compilers running, the PulseAudio stream still ran dry (docs/PERFORMANCE.md).
@@ -65,7 +55,7 @@ void SDLCALL onAudio(void* userdata, Uint8* stream, int len)
     raiseAudioThread();
     const auto* p = static_cast<const Pull*>(userdata);
     const int frames = len / static_cast<int>(sizeof(float) * kOutputChannels);
-    p->pull(p->user, reinterpret_cast<float*>(stream), frames);
+    p->function(p->user, reinterpret_cast<float*>(stream), frames);
 }
 
 } // namespace
@@ -100,12 +90,11 @@ std::string currentDriver()
     return name != nullptr ? name : "";
 }
 
-std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user)
+std::optional<OpenedDevice> openDevice(int framesPerBuffer, const Pull& pull)
 {
     const Sdl* api = sdl();
     if (api == nullptr)
         return std::nullopt;
-    auto p = std::make_unique<Pull>(Pull{pull, user});
 
     SDL_AudioSpec want{};
     want.freq = kOutputRate;
@@ -113,17 +102,13 @@ std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, v
     want.channels = kOutputChannels;
     want.samples = static_cast<Uint16>(framesPerBuffer);
     want.callback = &onAudio;
-    want.userdata = p.get();
+    want.userdata = const_cast<Pull*>(&pull);
     SDL_AudioSpec have{};
     // No changes allowed: SDL converts for the hardware if it must, and our callback always
     // sees float stereo at 48000 Hz in blocks of the size asked for.
     const SDL_AudioDeviceID id = api->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0)
         return std::nullopt;
-    {
-        std::lock_guard lock(pullsMutex);
-        pulls[id] = std::move(p);
-    }
     api->SDL_PauseAudioDevice(id, 0);
     return OpenedDevice{id, have.samples};
 }
@@ -148,8 +133,6 @@ void closeDevice(std::uint32_t id)
 {
     // Closing joins SDL's audio thread, so the callback is done with its Pull afterwards.
     sdl()->SDL_CloseAudioDevice(id);
-    std::lock_guard lock(pullsMutex);
-    pulls.erase(id);
 }
 
 } // namespace sound::sdl

@@ -17,6 +17,14 @@ bool loadLibrary();
 // Pulls `frames` interleaved stereo float frames at 48000 Hz into `out` (overwriting them).
 using PullFunction = void (*)(void* user, float* out, int frames);
 
+// What an open device's callback calls. The caller keeps it, unchanged, until the device is
+// closed: SDL's audio thread reads it at every block, and it must never be a global that the
+// end of the program could free under that thread.
+struct Pull {
+    PullFunction function = nullptr;
+    void* user = nullptr;
+};
+
 // One opened output device. The functions below may block for a while (driver start-up,
 // joining SDL's audio thread), so the output calls them from its own helper thread only.
 struct OpenedDevice {
@@ -30,7 +38,7 @@ bool initAudio(const char* driver);
 void quitAudio();
 // The driver that initAudio() started.
 std::string currentDriver();
-std::optional<OpenedDevice> openDevice(int framesPerBuffer, PullFunction pull, void* user);
+std::optional<OpenedDevice> openDevice(int framesPerBuffer, const Pull& pull);
 void pauseDevice(std::uint32_t id, bool paused);
 // True once the device has gone away under us (unplugged, server gone): it pulls no more.
 bool deviceLost(std::uint32_t id);

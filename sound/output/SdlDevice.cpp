@@ -56,7 +56,8 @@ std::optional<OutputDevice::Opened> SdlDevice::openOnCurrentDriver(Pull pull, vo
 {
     const std::string name = sdl::currentDriver();
     const int frames = framesPerBuffer_ > 0 ? framesPerBuffer_ : framesPerBufferFor(name);
-    const auto opened = sdl::openDevice(frames, pull, user);
+    pull_ = {pull, user}; // no device is open: nobody reads it now
+    const auto opened = sdl::openDevice(frames, pull_);
     if (!opened)
         return std::nullopt;
     device_ = opened->id;

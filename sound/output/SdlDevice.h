@@ -3,6 +3,7 @@
 #pragma once
 
 #include "OutputDevice.h"
+#include "SdlBackend.h"
 
 #include <cstdint>
 
@@ -33,6 +34,7 @@ private:
     bool calledSdl_ = false;
     bool audioInitialised_ = false;
     std::uint32_t device_ = 0;
+    sdl::Pull pull_; // read by SDL's audio thread while device_ is open
     bool serverSeen_ = false;
 };
 

@@ -2,7 +2,10 @@
 
 #include "SdlOutput.h"
 
+#include "AudioDrivers.h"
 #include "SdlDevice.h"
+
+#include <algorithm>
 
 namespace sound {
 
@@ -11,6 +14,9 @@ namespace {
 constexpr std::chrono::milliseconds kIdlePoll{100};
 // Polls that saw the callback move before a device counts as flowing.
 constexpr int kFlowing = 3;
+// How long the end of the program waits for the device to close: SDL plays out two blocks
+// first, which takes 21 ms at 512 frames.
+constexpr std::chrono::milliseconds kCloseLimit{500};
 
 } // namespace
 
@@ -44,10 +50,60 @@ SdlOutput::~SdlOutput()
     // The device closes with device_, after the thread that called it has ended.
 }
 
+void SdlOutput::shutDown()
+{
+    std::call_once(shutDown_, [this] {
+        const bool sounding = state_.load() == State::Running;
+        mixer_.fadeOut(sounding ? Mixer::Fade::Ramp : Mixer::Fade::Now);
+        if (sounding && thread_.joinable())
+            waitForTheFade();
+        std::unique_lock lock(mutex_);
+        quit_ = true;
+        if (!thread_.joinable()) {
+            // A manual output: its device is closed here, on the caller's thread.
+            if (open_)
+                closeDevice(lock, OutputDevice::Close::WithDriver);
+            state_.store(State::Closed);
+            return;
+        }
+        closeOnQuit_ = true;
+        changed_.notify_one();
+        // The program may be ended (exit()) from the output's thread itself, by a library it
+        // called: that thread cannot wait for itself.
+        if (thread_.get_id() == std::this_thread::get_id())
+            return;
+        // SDL waits for its sound server without end when the server is frozen (SIGSTOP, or
+        // hung): then the program ends without the device closed, rather than not at all.
+        if (ended_.wait_for(lock, kCloseLimit, [this] { return threadEnded_; })) {
+            lock.unlock();
+            thread_.join();
+        }
+    });
+}
+
+// The device pulls in real time, so this waits for the block that holds the end of the fade,
+// at most one block and the fade away, and for the driver's silence after it.
+void SdlOutput::waitForTheFade()
+{
+    const int block = std::max(framesPerBuffer_.load(), 1);
+    const int tail = silenceBeforeCloseFor(driver(), block);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(10) +
+        std::chrono::microseconds(std::int64_t{Mixer::kEndFadeFrames + 2 * block + tail} * 1'000'000 / kOutputRate);
+    while (Clock::now() < deadline) {
+        const auto from = mixer_.silentFrom();
+        if (from && mixer_.framesMixed() >= *from + static_cast<std::uint64_t>(tail))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void SdlOutput::wake()
 {
     {
         std::lock_guard lock(mutex_);
+        if (quit_)
+            return;
         wakePending_ = true;
         const State s = state_.load();
         if (s == State::Closed || s == State::Paused || (s == State::Failed && clock_() >= nextAttempt_))
@@ -216,13 +272,23 @@ void SdlOutput::run()
         else
             changed_.wait_until(lock, *next);
     }
+    if (closeOnQuit_ && open_) {
+        closeDevice(lock, OutputDevice::Close::WithDriver);
+        state_.store(State::Closed);
+    }
     lock.unlock();
     device_->threadEnding();
+    lock.lock();
+    threadEnded_ = true;
+    lock.unlock();
+    ended_.notify_all();
 }
 
 void SdlOutput::runDue()
 {
     std::unique_lock lock(mutex_);
+    if (quit_)
+        return;
     const auto now = clock_();
     for (;;) {
         const auto next = step(lock, now);

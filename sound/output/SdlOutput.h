@@ -71,6 +71,15 @@ public:
     // Manual outputs only: does everything that is due at the clock's time.
     void runDue();
 
+    // Any thread, at the end of the program: fades the mix out (Mixer::fadeOut), waits while the
+    // device plays the fade and what its driver still needs of silence behind it, then has the
+    // output's thread close the device and end. SDL's audio thread has ended when it returns,
+    // and no later request opens the device again. A device that stops pulling is waited for
+    // no longer than the fade and a few blocks would take, and one whose server does not answer
+    // the close for half a second is left open (the caller ends the process). Later calls
+    // return at once.
+    void shutDown();
+
     // True while the mixer is pulled in real time or is about to be (opening, resuming).
     bool rendering() const;
     State state() const { return state_.load(); }
@@ -90,6 +99,7 @@ private:
     void open(std::unique_lock<std::mutex>& lock);
     void closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how);
     bool stalled(Clock::time_point now);
+    void waitForTheFade();
 
     Mixer& mixer_;
     const Options options_;
@@ -99,7 +109,10 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool quit_ = false;
+    bool quit_ = false; // the thread is to end, and no request opens the device again
+    bool closeOnQuit_ = false; // and close the device before it does
+    bool threadEnded_ = false;
+    std::condition_variable ended_;
     bool wakePending_ = false;
     bool preloadPending_ = false;
     Clock::time_point nextAttempt_{};
@@ -120,6 +133,7 @@ private:
     int progressSeen_ = 0;
     std::int64_t quietFrames_ = 0; // audio thread
 
+    std::once_flag shutDown_;
     std::thread thread_;
 };
 

@@ -140,6 +140,49 @@ TEST_F(MixTest, EveryCutOfTheMusicFadesInsteadOfStepping)
     EXPECT_LT(worstJump, 1e-3f) << "the last sample before the silence is below -60 dBFS";
 }
 
+// The end of the program, with the tune and a spin sounding: the whole mix fades over the next
+// 8 ms and is silent from then on. Before, the device was closed on whatever it was playing.
+TEST_F(MixTest, TheEndOfTheProgramFadesMusicAndEffectAlike)
+{
+    // Played twice alike, once to the end of the program and once on: the second holds what
+    // the mix itself does over the fade.
+    std::vector<float> heard[2];
+    std::size_t endAt = 0;
+    for (const bool ending : {true, false}) {
+        auto engine = engineWithTune(kData + "/bgm.dat");
+        if (!engine)
+            GTEST_SKIP() << "FluidSynth did not load";
+        Multimedia32 mm(*engine);
+        mm.RestartMusic();
+        std::vector<float>& out = heard[ending ? 0 : 1];
+        out = render(*engine, 4.71);
+        mm.PlayEffect(kData + "/kuruiya.dat", 0);
+        engine->effects().settle();
+        const std::vector<float> spin = render(*engine, 0.03);
+        out.insert(out.end(), spin.begin(), spin.end());
+        endAt = out.size() / 2;
+        if (ending)
+            engine->shutDown();
+        const std::vector<float> after = render(*engine, 0.05);
+        out.insert(out.end(), after.begin(), after.end());
+        if (ending) {
+            ASSERT_TRUE(engine->mixer().silentFrom());
+            EXPECT_EQ(*engine->mixer().silentFrom(), engine->mixer().framesMixed() - after.size() / 2 + 384);
+        }
+    }
+    const std::vector<float>& out = heard[0];
+    const std::size_t fadeEnd = endAt + 384; // 8 ms
+    const float level = peakOf(heard[1], endAt, fadeEnd);
+    ASSERT_GT(level, 0.05f) << "tune and spin were sounding";
+    // What a sine at that level steps at 100 Hz, on top of what the mix itself did.
+    const float allowed = largestStep(heard[1], endAt, fadeEnd + 1) +
+                          level * 2 * static_cast<float>(std::sin(std::numbers::pi * 100 / kOutputRate));
+    EXPECT_LE(largestStep(out, endAt, fadeEnd + 1), allowed) << "no step on the way down";
+    EXPECT_GT(peakOf(out, fadeEnd - 96, fadeEnd), 0.0f) << "still fading in the fade's last 2 ms";
+    EXPECT_EQ(peakOf(out, fadeEnd, out.size() / 2), 0.0f) << "silent once the fade is over";
+    EXPECT_LT(peakOf(out, fadeEnd - 1, fadeEnd), 1e-3f) << "the last sample before the silence, -60 dBFS";
+}
+
 TEST_F(MixTest, ADenseTuneNeverPassesFullScale)
 {
     // Sixteen channels of eight-note chords at full velocity, struck again every 100 ms for

@@ -12,9 +12,11 @@ real input on a private Xvfb, as in e2e.py, and must:
   - play on when the server is killed (no freeze, no message box);
   - once the server is back, sound again within a second with no press and no Start, and
     within a second of the next Start;
-  - stay silent when the server comes back after a Stop made while it was gone.
+  - stay silent when the server comes back after a Stop made while it was gone;
+  - fade out at 終了 while the music plays, so that the sink hears no click.
 The session bus of dbus-run-session carries the accessibility tree only.
 """
+import math
 import os
 import subprocess
 import sys
@@ -85,6 +87,18 @@ def check_silent(rec, seconds, what):
     if max(quiet) > SILENCE_CEILING:
         raise Failure(f"{what}: chunk RMS up to {max(quiet):.5f}")
     return quiet
+
+
+def step_into_silence(rec):
+    """The peak of the last frame at the monitor that is not silent, in dBFS."""
+    samples, _ = rec.snapshot()
+    last = len(samples)
+    while last > 0 and samples[last - 1] == 0.0:
+        last -= 1
+    if last == len(samples) or last == 0:
+        raise Failure("the sink did not fall silent after the program ended")
+    frame = (last - 1) // ss.CHANNELS
+    return 20 * math.log10(max(abs(samples[frame * 2]), abs(samples[frame * 2 + 1])))
 
 
 def press_when_clear(game, baseline, players):
@@ -309,7 +323,18 @@ def play(kind, binary):
             rec = record()
             check_silent(rec, 1.5, "sounding with the server back after a Stop while it was gone")
             say("a game stopped while the server was gone stayed silent when it came back")
+
+            # 終了 while the music plays: the sound fades before the stream goes, and the server
+            # plays the fade out rather than dropping it with what it still held.
+            t = menu(game, "開始")
+            wait_sound(rec, t, 10, "sound at the sink before 終了")
+            time.sleep(0.5)
             e2e.check_exit(game)
+            time.sleep(0.5)
+            step = step_into_silence(rec)
+            say(f"終了 faded: the last sound at the sink before its silence was at {step:.1f} dBFS")
+            if step > -60:
+                raise Failure(f"終了 cut the sound at the sink at {step:.1f} dBFS (limit -60): a click")
             say("PASS")
             return 0
         except Failure as e:
