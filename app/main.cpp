@@ -101,8 +101,8 @@ int main(int argc, char** argv)
     const int status = QApplication::exec();
     // 終了, the window closed or a quit signal. What sounds fades out and the audio device
     // closes; then the program ends at once. There is nothing to save, and a SoundFont that is
-    // still loading at idle priority must not hold the end up: on a busy machine that can take
-    // long. Nothing is destroyed, so nothing is freed under the loader either.
+    // still loading must not hold the end up: on a busy machine that can take long. Nothing is
+    // destroyed, so nothing is freed under the loader either.
     sound.shutDown();
     std::fflush(nullptr);
     if (const int signal = app::QuitSignals::received()) {
