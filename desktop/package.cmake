@@ -60,6 +60,10 @@ ombura_gzip(${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian ${OMBURA_DEBIAN_
 add_custom_target(ombura_debian_changelog ALL DEPENDS ${OMBURA_DEBIAN_CHANGELOG})
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/debian/copyright ${OMBURA_DEBIAN_CHANGELOG}
         DESTINATION ${OMBURA_DEBIAN_DOC_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
+# The help file, registered with the system's documentation index (doc-base), as dh_installdocs
+# names it: <package>.<document>.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/debian/doc-base DESTINATION ${CMAKE_INSTALL_DATADIR}/doc-base
+        RENAME ombura.ombura-help COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ombura)

@@ -204,6 +204,7 @@ class ContentsTest(unittest.TestCase):
             "usr/share/doc/ombura/copyright": (regular, "root/root", ""),
             "usr/share/doc/ombura/changelog.Debian.gz": (regular, "root/root", ""),
             "usr/share/doc/ombura/help.html": (regular, "root/root", ""),
+            "usr/share/doc-base/ombura.ombura-help": (regular, "root/root", ""),
         }
         for data in ARGS.data.split(","):
             expected[f"{PROGRAM_DIR}/{data}"] = (regular, "root/root", "")
