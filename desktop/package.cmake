@@ -15,6 +15,14 @@ set(OMBURA_DEBIAN_LAUNCHER_DIR games)
 set(OMBURA_DEBIAN_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/ombura)
 
 install(TARGETS ombura RUNTIME DESTINATION ${OMBURA_DEBIAN_PROGRAM_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
+# Stripped as Debian strips programs (dh_strip): no symbols, and none of the sections that only
+# name the compiler (.comment, .note).
+find_program(OMBURA_STRIP NAMES ${CMAKE_STRIP} strip REQUIRED)
+install(CODE "execute_process(COMMAND \"${OMBURA_STRIP}\" --remove-section=.comment --remove-section=.note
+                                      --strip-unneeded
+                                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${OMBURA_DEBIAN_PROGRAM_DIR}/ombura\"
+                              COMMAND_ERROR_IS_FATAL ANY)"
+        COMPONENT debian EXCLUDE_FROM_ALL)
 list(TRANSFORM OMBURA_DATA_FILES PREPEND ${CMAKE_BINARY_DIR}/ OUTPUT_VARIABLE debian_data)
 install(FILES ${debian_data} DESTINATION ${OMBURA_DEBIAN_PROGRAM_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
 file(RELATIVE_PATH debian_link_target /usr/${OMBURA_DEBIAN_LAUNCHER_DIR} /usr/${OMBURA_DEBIAN_PROGRAM_DIR}/ombura)
@@ -52,6 +60,10 @@ ombura_gzip(${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.Debian ${OMBURA_DEBIAN_
 add_custom_target(ombura_debian_changelog ALL DEPENDS ${OMBURA_DEBIAN_CHANGELOG})
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/debian/copyright ${OMBURA_DEBIAN_CHANGELOG}
         DESTINATION ${OMBURA_DEBIAN_DOC_DIR} COMPONENT debian EXCLUDE_FROM_ALL)
+# The help file, registered with the system's documentation index (doc-base), as dh_installdocs
+# names it: <package>.<document>.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/debian/doc-base DESTINATION ${CMAKE_INSTALL_DATADIR}/doc-base
+        RENAME ombura.ombura-help COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ombura)
@@ -72,7 +84,6 @@ with the score.]])
 set(CPACK_INSTALL_CMAKE_PROJECTS
     ${CMAKE_BINARY_DIR} ${PROJECT_NAME} desktop /
     ${CMAKE_BINARY_DIR} ${PROJECT_NAME} debian /)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -84,8 +95,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps finds what the program links (Qt, the C++ runtime). FluidSynth, SDL, libsndfile,
 # libsoxr, libsamplerate, ALSA and glib (whose log the game silences) are opened at run time, so
 # they are named here; so is Qt's X11 platform plugin, which Qt itself only recommends but without
-# which the window cannot open. The music needs a General MIDI SoundFont and the texts the two
-# Japanese fonts.
+# which the window cannot open. The music needs a General MIDI SoundFont: FluidR3_GM, which then
+# is the system's default one, as after ./play (TimGM6mb, which FluidSynth's library pulls in,
+# ranks below it). The texts need the two Japanese fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(OMBURA_DEBIAN_DEPENDS
     qt6-qpa-plugins
@@ -97,10 +109,14 @@ set(OMBURA_DEBIAN_DEPENDS
     # Debian 13 renamed it for the 64-bit time_t change; the old name only as an alternative.
     "libasound2t64 | libasound2"
     "libglib2.0-0t64 | libglib2.0-0"
-    "fluid-soundfont-gm | timgm6mb-soundfont"
+    fluid-soundfont-gm
     fonts-ipafont-gothic
     fonts-kouzan-mouhitsu)
 list(JOIN OMBURA_DEBIAN_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # Native on a Wayland desktop; without it Qt falls back to X11 through Xwayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 include(CPack)
+
+# What the package holds, built without the rest of a build that has the tests (tools/package.sh).
+add_custom_target(ombura_package_contents)
+add_dependencies(ombura_package_contents ombura ombura_man ombura_debian_changelog)

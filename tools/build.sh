@@ -21,5 +21,14 @@ if [ "${1:-}" = "--game" ]; then
 fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DOMBURA_WERROR=ON "${options[@]}" "$@" >/dev/null
+# Like the compiler's (-DOMBURA_WERROR=ON), CMake's own warnings fail the build.
+messages=$(cmake -S . -B build -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release -DOMBURA_WERROR=ON \
+  "${options[@]}" "$@" 2>&1 >/dev/null) || { echo "$messages" >&2; exit 1; }
+if [ -n "$messages" ]; then
+  echo "$messages" >&2
+  if grep -qE '^CMake (Deprecation )?Warning' <<<"$messages"; then
+    echo "tools/build.sh: CMake warned while configuring (above)" >&2
+    exit 1
+  fi
+fi
 cmake --build build -j"$(nproc)" "${targets[@]}"

@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Ombura needs on Debian 12 or 13, and only what is missing.
-#   tools/setup.sh play   what building and running the game needs (./play)
-#   tools/setup.sh        that, and everything the tests, the checks and the package test use
+#   tools/setup.sh play      what building and running the game needs (./play)
+#   tools/setup.sh package   that, and what making the Debian package adds (tools/package.sh)
+#   tools/setup.sh           all that, and everything the tests, the checks and the package test use
 # A package counts as present when dpkg says it is installed, so a second run on a complete machine
 # never calls apt and never asks for a password.
 set -euo pipefail
 
-# Building and running the game.
+# Building and running the game. The SoundFont is FluidR3_GM, the one the Debian package depends
+# on, so that the game sounds the same however it was installed.
 play=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev qt6-wayland
   libfluidsynth-dev libsdl2-dev libsndfile1-dev libsoxr-dev libsamplerate0-dev
   abcmidi
   fonts-ipafont-gothic fonts-kouzan-mouhitsu
-  fluid-soundfont-gm timgm6mb-soundfont
+  fluid-soundfont-gm
 )
+
+# Making the Debian package: dpkg-shlibdeps, and file, which CPack asks what the program is.
+package=(dpkg-dev file)
 
 # The tests, the sanitizer and fuzzer builds, the formatter and the package test. clang-format has
 # its version pinned, because each release formats a little differently and CI's verdict must not
@@ -23,10 +28,10 @@ play=(
 develop=(
   ccache
   googletest libgtest-dev libebur128-dev libxcb-shm0-dev sox fluidsynth
-  fluidr3mono-gm-soundfont musescore-general-soundfont-small python3-mido
+  timgm6mb-soundfont fluidr3mono-gm-soundfont musescore-general-soundfont-small python3-mido
   xvfb xauth xdotool x11-utils imagemagick openbox fontconfig
   weston
-  desktop-file-utils appstream lintian dpkg-dev file
+  desktop-file-utils appstream lintian devscripts
   at-spi2-core dbus-x11 python3-gi gir1.2-atspi-2.0 python3-pil
   clang libclang-rt-dev clang-format-19 clang-tidy
   strace time python3 python3-numpy
@@ -36,8 +41,9 @@ develop=(
 wanted=("${play[@]}")
 case "${1:-all}" in
   play) ;;
-  all) wanted+=("${develop[@]}") ;;
-  *) echo "usage: $0 [play]" >&2; exit 2 ;;
+  package) wanted+=("${package[@]}") ;;
+  all) wanted+=("${package[@]}" "${develop[@]}") ;;
+  *) echo "usage: $0 [play|package]" >&2; exit 2 ;;
 esac
 
 # dpkg-query answers for all the names in one call; a name it does not know is simply missing.
