@@ -230,6 +230,10 @@ def one_run(binary, path, run, session, tmp):
             status = game.proc.wait(timeout=10)
         except subprocess.TimeoutExpired:
             raise Failure(f"{path}, run {run}: the program did not end within 10 s")
+    except Failure:
+        # What the program said last is the first thing to read about a run that went wrong.
+        print(open(errors, "rb").read().decode("utf-8", "replace")[-3000:], flush=True)
+        raise
     finally:
         game.kill()
         if server is not None:
