@@ -2,13 +2,15 @@
 
 #include "SdlBackend.h"
 
+#include "AudioDrivers.h"
 #include "AudioSource.h"
-#include "SdlLibrary.h"
+
+#include <SDL.h>
 
 #include <dlfcn.h>
 #include <sched.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <mutex>
 
 namespace sound::sdl {
@@ -60,42 +62,48 @@ void SDLCALL onAudio(void* userdata, Uint8* stream, int len)
 
 } // namespace
 
-bool loadLibrary()
+void setUp()
 {
-    return sdl() != nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        quietAlsa();
+        // SDL2's hint table has no lock, so every hint is set here, once, before any thread of
+        // ours can read one.
+        // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        // How the desktop's sound settings show us. PipeWire takes the role from the hint, in
+        // its own spelling; SDL's PulseAudio driver has no role, so libpulse is given it the
+        // way it reads one from outside, in PulseAudio's spelling. This runs before the first
+        // device opens, and a value the user has set wins.
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Ombura");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, "Game");
+        setenv("PULSE_PROP_media.role", "game", 0);
+        setenv("PULSE_LATENCY_MSEC", kPulseBufferMs, 0);
+    });
 }
 
 bool initAudio(const char* driver)
 {
-    const Sdl* api = sdl();
-    if (api == nullptr)
-        return false;
-    static std::once_flag alsaOnce;
-    std::call_once(alsaOnce, quietAlsa);
+    setUp();
     // SDL_AudioInit rather than SDL_InitSubSystem: it takes the driver by name, without a
     // hint (SDL2's hint table has no lock), and starts no event subsystem we would not use.
-    return api->SDL_AudioInit(driver) == 0;
+    return SDL_AudioInit(driver) == 0;
 }
-
-// The functions below are only reached after initAudio() succeeded, so SDL is there.
 
 void quitAudio()
 {
-    sdl()->SDL_AudioQuit();
+    SDL_AudioQuit();
 }
 
 std::string currentDriver()
 {
-    const char* name = sdl()->SDL_GetCurrentAudioDriver();
+    const char* name = SDL_GetCurrentAudioDriver();
     return name != nullptr ? name : "";
 }
 
 std::optional<OpenedDevice> openDevice(int framesPerBuffer, const Pull& pull)
 {
-    const Sdl* api = sdl();
-    if (api == nullptr)
-        return std::nullopt;
-
     SDL_AudioSpec want{};
     want.freq = kOutputRate;
     want.format = AUDIO_F32SYS;
@@ -106,33 +114,32 @@ std::optional<OpenedDevice> openDevice(int framesPerBuffer, const Pull& pull)
     SDL_AudioSpec have{};
     // No changes allowed: SDL converts for the hardware if it must, and our callback always
     // sees float stereo at 48000 Hz in blocks of the size asked for.
-    const SDL_AudioDeviceID id = api->SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0)
         return std::nullopt;
-    api->SDL_PauseAudioDevice(id, 0);
+    SDL_PauseAudioDevice(id, 0);
     return OpenedDevice{id, have.samples};
 }
 
 void pauseDevice(std::uint32_t id, bool paused)
 {
-    sdl()->SDL_PauseAudioDevice(id, paused ? 1 : 0);
+    SDL_PauseAudioDevice(id, paused ? 1 : 0);
 }
 
 bool deviceLost(std::uint32_t id)
 {
-    return sdl()->SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+    return SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
 }
 
 void releaseThread()
 {
-    if (const Sdl* api = sdl())
-        api->SDL_TLSCleanup();
+    SDL_TLSCleanup();
 }
 
 void closeDevice(std::uint32_t id)
 {
     // Closing joins SDL's audio thread, so the callback is done with its Pull afterwards.
-    sdl()->SDL_CloseAudioDevice(id);
+    SDL_CloseAudioDevice(id);
 }
 
 } // namespace sound::sdl

@@ -6,13 +6,12 @@
 #include <optional>
 #include <string>
 
-// Running one audio device through SDL, behind plain types. SDL is opened at run time on the
-// first call of any of these (SdlLibrary.h); without it no device opens.
+// Running one audio device through SDL, behind plain types.
 namespace sound::sdl {
 
-// Opens SDL now, so that later calls find it ready; true when it is usable. Slow the first
-// time: keep it off the UI thread.
-bool loadLibrary();
+// Sets SDL's hints and quiets ALSA, once per process; initAudio() does it too. Keep it off the
+// UI thread: it opens libasound.
+void setUp();
 
 // Pulls `frames` interleaved stereo float frames at 48000 Hz into `out` (overwriting them).
 using PullFunction = void (*)(void* user, float* out, int frames);

@@ -20,7 +20,7 @@ SdlDevice::~SdlDevice()
 void SdlDevice::preload()
 {
     calledSdl_ = true;
-    sdl::loadLibrary();
+    sdl::setUp();
 }
 
 std::optional<OutputDevice::Opened> SdlDevice::open(Pull pull, void* user)

@@ -65,7 +65,7 @@ public:
 
     // Any thread: something has started to sound. Never blocks on the device.
     void wake();
-    // Any thread: open SDL on the output's thread now, so that neither the first sound nor the
+    // Any thread: set SDL up on the output's thread now, so that neither the first sound nor the
     // first effect has to. Never blocks.
     void preload();
     // Manual outputs only: does everything that is due at the clock's time.
