@@ -3,7 +3,6 @@
 #pragma once
 
 #include "OutputDevice.h"
-#include "SdlBackend.h"
 
 #include <cstdint>
 
@@ -20,6 +19,10 @@ public:
     SdlDevice(const SdlDevice&) = delete;
     SdlDevice& operator=(const SdlDevice&) = delete;
 
+    // Sets SDL's hints and quiets ALSA, once per process; the first open does it too. Keep it
+    // off the UI thread: it opens libasound.
+    static void setUp();
+
     void preload() override;
     std::optional<Opened> open(Pull pull, void* user) override;
     void pause(bool paused) override;
@@ -27,14 +30,22 @@ public:
     void close(Close how) override;
     void threadEnding() override;
 
+    // What SDL's audio thread calls through: kept unchanged while a device is open, since that
+    // thread reads it at every block. Never a global that the end of the program could free.
+    struct Callback {
+        Pull pull = nullptr;
+        void* user = nullptr;
+    };
+
 private:
     std::optional<Opened> openOnCurrentDriver(Pull pull, void* user);
+    void quitAudio();
 
     const int framesPerBuffer_;
     bool calledSdl_ = false;
     bool audioInitialised_ = false;
-    std::uint32_t device_ = 0;
-    sdl::Pull pull_; // read by SDL's audio thread while device_ is open
+    std::uint32_t device_ = 0; // an SDL_AudioDeviceID, 0 when none is open
+    Callback callback_; // read by SDL's audio thread while device_ is open
     bool serverSeen_ = false;
 };
 
