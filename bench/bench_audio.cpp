@@ -13,7 +13,7 @@
 #include "AudioEngine.h"
 #include "BenchSupport.h"
 #include "MixerClock.h"
-#include "SdlDevice.h"
+#include "SdlOutput.h"
 
 #include <sys/resource.h>
 
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     // cost is paid once per process.
     {
         const auto t0 = Clock::now();
-        SdlDevice::setUp();
+        SdlOutput::setUp();
         std::printf("sdl_open_ms %.2f\n", std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
 

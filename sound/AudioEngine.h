@@ -27,8 +27,6 @@ public:
     static std::unique_ptr<AudioEngine> create(MusicChannel::Start start = MusicChannel::Start::Now);
 
     AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options = {});
-    // Tests: the output runs the test's own device on its clock (SdlOutput::Manual).
-    AudioEngine(std::unique_ptr<MusicChannel> music, SdlOutput::Options options, SdlOutput::Manual manual);
     ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
