@@ -91,19 +91,23 @@ TEST_F(EngineTest, PlaysThroughTheDeviceOrStaysSilentWithoutOne)
     ASSERT_TRUE(eventually([&] { return !engine->effects().active(); })) << "the effect ends, rendered or timed out";
 
     switch (expectation()) {
-    case Expect::Device:
+    case Expect::Device: {
         EXPECT_EQ(output.state(), SdlOutput::State::Running);
         EXPECT_GT(output.framesPerBuffer(), 0);
         EXPECT_LE(output.framesPerBuffer(), 512);
         EXPECT_GE(engine->mixer().framesMixed(), 4800u);
         EXPECT_EQ(engine->mixer().effectStarts(), 1u);
-        // Quiet, it pauses, then closes; and it comes back for the next sound.
+        // Quiet, it pauses; closed a second later (closeAfter), and it comes back for the next
+        // sound.
         EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Paused; }));
+        const auto paused = std::chrono::steady_clock::now();
         EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Closed; }));
+        EXPECT_GE(std::chrono::steady_clock::now() - paused, 500ms) << "paused for a while first";
         EXPECT_TRUE(engine->sndPlaySound(spin, 19));
         EXPECT_TRUE(eventually([&] { return engine->mixer().effectStarts() == 2; }));
         EXPECT_EQ(output.openAttempts(), 2);
         break;
+    }
     case Expect::NoDevice:
         EXPECT_TRUE(eventually([&] { return output.state() == SdlOutput::State::Failed; }));
         EXPECT_EQ(engine->mixer().framesMixed(), 0u) << "silent: nothing pulled the mixer";
