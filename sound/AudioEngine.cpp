@@ -27,13 +27,6 @@ AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, Sdl
     }
 }
 
-AudioEngine::AudioEngine(std::unique_ptr<MusicChannel> music, SdlOutput::Options options, SdlOutput::Manual manual)
-    : AudioEngine(std::move(music))
-{
-    output_ = std::make_unique<SdlOutput>(mixer_, options, tunePlaying(), std::move(manual));
-    connectOutput();
-}
-
 std::function<bool()> AudioEngine::tunePlaying()
 {
     // A playing tune keeps asking for a device that was lost; a stopped one, or an effect, waits

@@ -22,13 +22,11 @@ public:
     };
 
     // With MusicChannel::Start::WhenTold nothing heavy happens until startBackgroundWork():
-    // the SoundFont is not read, and FluidSynth and SDL are not even opened, unless a sound
-    // is asked for first.
+    // the SoundFont is not read, FluidSynth is not opened and SDL's audio is not started,
+    // unless a sound is asked for first.
     static std::unique_ptr<AudioEngine> create(MusicChannel::Start start = MusicChannel::Start::Now);
 
     AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options = {});
-    // Tests: the output runs the test's own device on its clock (SdlOutput::Manual).
-    AudioEngine(std::unique_ptr<MusicChannel> music, SdlOutput::Options options, SdlOutput::Manual manual);
     ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -36,7 +34,7 @@ public:
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override;
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override;
 
-    // UI thread: loads the SoundFont and opens SDL on their own threads. The program calls it
+    // UI thread: loads the SoundFont and sets SDL up on their own threads. The program calls it
     // once its window is on screen; calling it again does nothing new.
     void startBackgroundWork();
 

@@ -3,9 +3,15 @@
 #include "SdlOutput.h"
 
 #include "AudioDrivers.h"
-#include "SdlDevice.h"
+#include "AudioSource.h"
+
+#include <SDL.h>
+
+#include <dlfcn.h>
+#include <sched.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace sound {
 
@@ -18,23 +24,45 @@ constexpr int kFlowing = 3;
 // first, which takes 21 ms at 512 frames.
 constexpr std::chrono::milliseconds kCloseLimit{500};
 
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...)
+{ }
+
+// On a machine without a sound card SDL's ALSA backend makes libasound print a dozen lines to
+// stderr at every attempt. The game keeps no log and says nothing on a terminal, so its error
+// handler is replaced by one that ignores them. The library stays loaded for the process.
+void quietAlsa()
+{
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (alsa == nullptr)
+        return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
+        set(&ignoreAlsaMessage);
+}
+
+// SDL asks for a high nice level for its audio thread, which is not enough on a busy machine:
+// with compilers running, the PulseAudio stream still ran dry (docs/PERFORMANCE.md).
+// Where the user may use real-time scheduling (RLIMIT_RTPRIO, or root), the thread takes it,
+// as the sound servers' own threads do, at a priority below theirs so that it never holds
+// them up. Elsewhere SDL's choice stands. Threads the thread starts get ordinary scheduling.
+constexpr int kAudioThreadPriority = 3;
+
+void raiseAudioThread()
+{
+    thread_local bool raised = false;
+    if (raised)
+        return;
+    raised = true;
+    sched_param param{};
+    param.sched_priority = kAudioThreadPriority;
+    sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param);
+}
+
 } // namespace
 
 SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted)
-    : mixer_(mixer),
-      options_(options),
-      wanted_(std::move(wanted)),
-      device_(std::make_unique<SdlDevice>(options.framesPerBuffer)),
-      clock_(&Clock::now),
-      thread_([this] { run(); })
-{ }
-
-SdlOutput::SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted, Manual manual)
-    : mixer_(mixer),
-      options_(options),
-      wanted_(std::move(wanted)),
-      device_(std::move(manual.device)),
-      clock_(std::move(manual.clock))
+    : mixer_(mixer), options_(options), wanted_(std::move(wanted)), thread_([this] { run(); })
 { }
 
 SdlOutput::~SdlOutput()
@@ -47,7 +75,31 @@ SdlOutput::~SdlOutput()
         changed_.notify_one();
         thread_.join();
     }
-    // The device closes with device_, after the thread that called it has ended.
+    if (open_)
+        SDL_CloseAudioDevice(device_);
+    if (audioInitialised_)
+        SDL_AudioQuit();
+}
+
+void SdlOutput::setUp()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        quietAlsa();
+        // SDL2's hint table has no lock, so every hint is set here, once, before any thread of
+        // ours can read one.
+        // Without this SDL takes over SIGINT and SIGTERM, and Ctrl-C stops working on the game.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        // How the desktop's sound settings show us. PipeWire takes the role from the hint, in
+        // its own spelling; SDL's PulseAudio driver has no role, so libpulse is given it the
+        // way it reads one from outside, in PulseAudio's spelling. This runs before the first
+        // device opens, and a value the user has set wins.
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ombura");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Ombura");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, "Game");
+        setenv("PULSE_PROP_media.role", "game", 0);
+        setenv("PULSE_LATENCY_MSEC", kPulseBufferMs, 0);
+    });
 }
 
 void SdlOutput::shutDown()
@@ -59,13 +111,6 @@ void SdlOutput::shutDown()
             waitForTheFade();
         std::unique_lock lock(mutex_);
         quit_ = true;
-        if (!thread_.joinable()) {
-            // A manual output: its device is closed here, on the caller's thread.
-            if (open_)
-                closeDevice(lock, OutputDevice::Close::WithDriver);
-            state_.store(State::Closed);
-            return;
-        }
         closeOnQuit_ = true;
         changed_.notify_one();
         // The program may be ended (exit()) from the output's thread itself, by a library it
@@ -106,7 +151,7 @@ void SdlOutput::wake()
             return;
         wakePending_ = true;
         const State s = state_.load();
-        if (s == State::Closed || s == State::Paused || (s == State::Failed && clock_() >= nextAttempt_))
+        if (s == State::Closed || s == State::Paused || (s == State::Failed && Clock::now() >= nextAttempt_))
             state_.store(State::Starting);
     }
     changed_.notify_one();
@@ -133,9 +178,13 @@ bool SdlOutput::rendering() const
     return s == State::Starting || s == State::Running;
 }
 
-void SdlOutput::pull(void* self, float* out, int frames)
+// SDL's audio thread, with the output as its userdata.
+void SdlOutput::pull(void* self, std::uint8_t* stream, int bytes)
 {
+    raiseAudioThread();
     auto* output = static_cast<SdlOutput*>(self);
+    auto* out = reinterpret_cast<float*>(stream);
+    const int frames = bytes / static_cast<int>(sizeof(float) * kOutputChannels);
     output->mixer_.render(out, frames);
     if (output->mixer_.active()) {
         output->quietFrames_ = 0;
@@ -155,34 +204,35 @@ void SdlOutput::open(std::unique_lock<std::mutex>& lock)
     quietFrames_ = 0; // the callback is not running here: the device is paused or closed
     bool ok = open_;
     if (open_) {
-        device_->pause(false);
+        SDL_PauseAudioDevice(device_, 0);
     } else {
         ++openAttempts_;
-        const auto opened = device_->open(&SdlOutput::pull, this);
-        if (opened) {
-            ok = open_ = openedBefore_ = true;
-            framesPerBuffer_.store(opened->framesPerBuffer);
-            std::lock_guard driverLock(mutex_);
-            driver_ = opened->driver;
-        }
+        ok = open_ = openSdl();
+        openedBefore_ = openedBefore_ || ok;
     }
     lock.lock();
     if (ok) {
         state_.store(State::Running);
         lastFrames_ = mixer_.framesMixed();
-        lastProgress_ = clock_();
+        lastProgress_ = Clock::now();
         progressSeen_ = 0;
     } else {
         state_.store(State::Failed);
-        nextAttempt_ = clock_() + options_.retryAfter;
+        nextAttempt_ = Clock::now() + options_.retryAfter;
     }
 }
 
 // Closes the device outside the lock; a wake that came in meanwhile opens it again at once.
-void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how)
+// Closing joins SDL's audio thread, which pulls no more afterwards. SDL's server drivers keep
+// one connection for all devices, and a dead one opens nothing more: a lost device takes its
+// driver with it.
+void SdlOutput::closeDevice(std::unique_lock<std::mutex>& lock, Close how)
 {
     lock.unlock();
-    device_->close(how);
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+    if (how == Close::WithDriver)
+        quitAudio();
     open_ = false;
     lock.lock();
     state_.store(wakePending_ ? State::Starting : State::Closed);
@@ -223,26 +273,27 @@ std::optional<SdlOutput::Clock::time_point> SdlOutput::step(std::unique_lock<std
     if (preloadPending_) {
         preloadPending_ = false;
         lock.unlock();
-        device_->preload();
+        calledSdl_ = true;
+        setUp();
         lock.lock();
         return std::nullopt;
     }
 
     switch (s) {
     case State::Running:
-        if (device_->lost() || stalled(now)) {
+        if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED || stalled(now)) {
             // Until a device is back, effects run out in real time instead of waiting for a
             // callback.
             ++losses_;
-            closeDevice(lock, OutputDevice::Close::WithDriver);
+            closeDevice(lock, Close::WithDriver);
             return std::nullopt;
         }
         if (idle_.load() && !mixer_.active()) {
             lock.unlock();
-            device_->pause(true);
+            SDL_PauseAudioDevice(device_, 1);
             lock.lock();
             idle_.store(false);
-            closeAt_ = clock_() + options_.closeAfter;
+            closeAt_ = Clock::now() + options_.closeAfter;
             // A wake that came in meanwhile is served next.
             state_.store(wakePending_ ? State::Starting : State::Paused);
             return std::nullopt;
@@ -250,7 +301,7 @@ std::optional<SdlOutput::Clock::time_point> SdlOutput::step(std::unique_lock<std
         return now + kIdlePoll;
     case State::Paused:
         if (now >= closeAt_) {
-            closeDevice(lock, OutputDevice::Close::KeepDriver);
+            closeDevice(lock, Close::KeepDriver);
             return std::nullopt;
         }
         return closeAt_;
@@ -264,7 +315,7 @@ void SdlOutput::run()
 {
     std::unique_lock lock(mutex_);
     while (!quit_) {
-        const auto next = step(lock, clock_());
+        const auto next = step(lock, Clock::now());
         if (!next || quit_)
             continue;
         if (*next == Clock::time_point::max())
@@ -273,28 +324,83 @@ void SdlOutput::run()
             changed_.wait_until(lock, *next);
     }
     if (closeOnQuit_ && open_) {
-        closeDevice(lock, OutputDevice::Close::WithDriver);
+        closeDevice(lock, Close::WithDriver);
         state_.store(State::Closed);
     }
+    // SDL keeps its last error message for every thread that called it, and only frees that
+    // for threads it started itself.
     lock.unlock();
-    device_->threadEnding();
+    if (calledSdl_)
+        SDL_TLSCleanup();
     lock.lock();
     threadEnded_ = true;
     lock.unlock();
     ended_.notify_all();
 }
 
-void SdlOutput::runDue()
+bool SdlOutput::openSdl()
 {
-    std::unique_lock lock(mutex_);
-    if (quit_)
-        return;
-    const auto now = clock_();
-    for (;;) {
-        const auto next = step(lock, now);
-        if (next && *next > now)
-            return;
+    calledSdl_ = true;
+    setUp();
+    // A driver kept up since the last quiet close is tried first: it worked, and starting one
+    // costs a round trip to the server.
+    if (audioInitialised_) {
+        if (openOnCurrentDriver())
+            return true;
+        quitAudio();
     }
+    const char* userDriver = std::getenv("SDL_AUDIODRIVER");
+    DriverSituation situation;
+    situation.userChoice = userDriver != nullptr && *userDriver != '\0';
+    situation.pipewireRunning = !situation.userChoice && pipewireRunning();
+    situation.serverSeen = serverSeen_;
+    for (const std::string& name : driversToTry(situation)) {
+        // SDL_AudioInit rather than SDL_InitSubSystem: it takes the driver by name, without a
+        // hint (SDL2's hint table has no lock), and starts no event subsystem we would not use.
+        if (SDL_AudioInit(name.empty() ? nullptr : name.c_str()) != 0)
+            continue;
+        audioInitialised_ = true;
+        if (openOnCurrentDriver())
+            return true;
+        quitAudio();
+    }
+    return false;
+}
+
+// A driver is up.
+bool SdlOutput::openOnCurrentDriver()
+{
+    const char* current = SDL_GetCurrentAudioDriver();
+    const std::string name = current != nullptr ? current : "";
+    const int frames = options_.framesPerBuffer > 0 ? options_.framesPerBuffer : framesPerBufferFor(name);
+    SDL_AudioSpec want{};
+    want.freq = kOutputRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = kOutputChannels;
+    want.samples = static_cast<Uint16>(frames);
+    want.callback = &SdlOutput::pull;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts for the hardware if it must, and our callback always
+    // sees float stereo at 48000 Hz in blocks of the size asked for.
+    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (id == 0)
+        return false;
+    device_ = id;
+    serverSeen_ = serverSeen_ || isServerDriver(name);
+    framesPerBuffer_.store(have.samples);
+    {
+        std::lock_guard lock(mutex_);
+        driver_ = name;
+    }
+    SDL_PauseAudioDevice(id, 0);
+    return true;
+}
+
+void SdlOutput::quitAudio()
+{
+    SDL_AudioQuit();
+    audioInitialised_ = false;
 }
 
 } // namespace sound

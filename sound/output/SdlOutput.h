@@ -3,14 +3,12 @@
 #pragma once
 
 #include "Mixer.h"
-#include "OutputDevice.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +26,9 @@ namespace sound {
 // playing (the server died) is closed with its driver. Once a device has played, a tune that
 // is meant to be playing (`wanted`) does not wait for a sound: the output tries again every
 // retry interval on its own, and the tune goes on from where the lost device left it.
+//
+// SDL's driver is chosen at every open (AudioDrivers.h): PipeWire when its server runs, then
+// PulseAudio, then ALSA, unless the user has named one in SDL_AUDIODRIVER.
 class SdlOutput {
 public:
     using Clock = std::chrono::steady_clock;
@@ -45,31 +46,24 @@ public:
         std::chrono::milliseconds stallAfter{1000};
     };
 
-    // For tests: the output runs this device on this clock, and no thread of its own; the test
-    // calls runDue() whenever it has moved the clock or asked for a sound.
-    struct Manual {
-        std::unique_ptr<OutputDevice> device;
-        std::function<Clock::time_point()> clock;
-    };
-
     enum class State { Closed, Starting, Running, Paused, Failed };
 
     // `wanted`, asked on the output's thread, says whether something is meant to sound without
     // another request to come (a playing tune).
     SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted = {});
     explicit SdlOutput(Mixer& mixer) : SdlOutput(mixer, Options{}) { }
-    SdlOutput(Mixer& mixer, Options options, std::function<bool()> wanted, Manual manual);
     ~SdlOutput();
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
 
     // Any thread: something has started to sound. Never blocks on the device.
     void wake();
-    // Any thread: open SDL on the output's thread now, so that neither the first sound nor the
+    // Any thread: set SDL up on the output's thread now, so that neither the first sound nor the
     // first effect has to. Never blocks.
     void preload();
-    // Manual outputs only: does everything that is due at the clock's time.
-    void runDue();
+    // Sets SDL's hints and quiets ALSA, once per process; the first open does it too. Keep it
+    // off the UI thread: it opens libasound.
+    static void setUp();
 
     // Any thread, at the end of the program: fades the mix out (Mixer::fadeOut), waits while the
     // device plays the fade and what its driver still needs of silence behind it, then has the
@@ -91,21 +85,28 @@ public:
     std::string driver() const;
 
 private:
-    static void pull(void* self, float* out, int frames);
+    enum class Close {
+        KeepDriver, // a quiet close: the next open may use the same driver again
+        WithDriver, // the device went away under us, and its driver's connection with it
+    };
+
+    static void pull(void* self, std::uint8_t* stream, int bytes);
     void run();
     // Does what is due at `now`, the mutex held; returns when to look again, or nothing to
     // look again at once.
     std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock, Clock::time_point now);
     void open(std::unique_lock<std::mutex>& lock);
-    void closeDevice(std::unique_lock<std::mutex>& lock, OutputDevice::Close how);
+    void closeDevice(std::unique_lock<std::mutex>& lock, Close how);
+    // SDL, on the output's thread only; every one of these may block for a while.
+    bool openSdl();
+    bool openOnCurrentDriver();
+    void quitAudio();
     bool stalled(Clock::time_point now);
     void waitForTheFade();
 
     Mixer& mixer_;
     const Options options_;
     const std::function<bool()> wanted_;
-    const std::unique_ptr<OutputDevice> device_;
-    const std::function<Clock::time_point()> clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -127,6 +128,10 @@ private:
 
     // Output-thread only.
     bool open_ = false;
+    std::uint32_t device_ = 0; // the SDL_AudioDeviceID while open_; SDL's thread pulls `this`
+    bool audioInitialised_ = false; // an SDL driver is up
+    bool serverSeen_ = false; // a sound server has served this process
+    bool calledSdl_ = false;
     bool openedBefore_ = false; // a device has played: a failure now is an outage
     std::uint64_t lastFrames_ = 0;
     Clock::time_point lastProgress_{};
