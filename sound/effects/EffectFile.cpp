@@ -64,19 +64,10 @@ void appendStereo(std::vector<float>& stereo, const float* frames, std::size_t c
 
 } // namespace
 
-bool openEffectLibraries()
-{
-    const bool decoder = sndfile::loadLibrary();
-    openResampler();
-    return decoder;
-}
-
 EffectDecode decodeEffect(std::span<const std::uint8_t> image)
 {
     if (image.empty())
         return failure(EffectError::Empty);
-    if (!sndfile::loadLibrary())
-        return failure(EffectError::NoLibrary);
 
     std::optional<EffectError> refused;
     std::uint64_t limit = 0;

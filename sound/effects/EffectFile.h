@@ -19,7 +19,7 @@ enum class EffectError {
     Unreadable,
     TooLarge,
     Empty,
-    NoLibrary, // libsndfile is not there, or the file needs resampling and no resampler is
+    NoLibrary, // the file needs resampling and no resampler is there
     Unsupported, // not a format libsndfile reads, or one it cannot make sense of
     BadFormat, // a rate or a channel count past our limits
     TooLong,
@@ -31,10 +31,6 @@ struct EffectDecode {
     std::optional<Waveform> sound;
     EffectError error = EffectError::DecodeFailed; // meaningful only when there is no sound
 };
-
-// Opens libsndfile and the resampler now, so that the first decode does not have to; true when
-// libsndfile is usable. Slow the first time: keep it off the UI thread.
-bool openEffectLibraries();
 
 // Decodes a whole sound file image in any format libsndfile reads, whatever it is called, to
 // the output format.

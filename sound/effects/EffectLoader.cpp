@@ -2,6 +2,8 @@
 
 #include "EffectLoader.h"
 
+#include "RateConverter.h"
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -162,7 +164,7 @@ void EffectLoader::run()
         busy_ = true;
         if (preload_) {
             lock.unlock();
-            openEffectLibraries();
+            openResampler();
             lock.lock();
             preload_ = false;
         }
