@@ -11,8 +11,7 @@
 
 namespace sound {
 
-// Why a sound file could not be played. The player never shows these; tests and the cache do
-// look at them.
+// Why a sound file could not be played. The player never shows these; tests look at them.
 enum class EffectError {
     NotFound,
     NotAFile,
@@ -36,8 +35,7 @@ struct EffectDecode {
 // the output format.
 EffectDecode decodeEffect(std::span<const std::uint8_t> image);
 
-// Reads and decodes the file at `path`. A FIFO or device is refused without being read, and
-// `stamp` (if given) receives the identity of what was read.
-EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp = nullptr);
+// Reads and decodes the file at `path`. A FIFO or device is refused without being read.
+EffectDecode loadEffectFile(const std::string& path);
 
 } // namespace sound
