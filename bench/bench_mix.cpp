@@ -16,7 +16,7 @@
 // resampler_stopband_db  how far down the converter's response is at the source's Nyquist
 //                      frequency, 22050 -> 48000, from its impulse response
 // effect_request_p99_ms  the first request of a 3-minute 44.1 kHz stereo WAV: how long the
-//                      play-sound call takes to return, over fresh caches
+//                      play-sound call takes to return, the file decoded at start-up
 
 #include "AudioEngine.h"
 #include "BenchSupport.h"
