@@ -5,6 +5,8 @@
 #include "AudioEngine.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace app {
 
@@ -25,7 +27,10 @@ public:
     SoundSystem& operator=(const SoundSystem&) = delete;
 
     sound::AudioEngine& engine() { return *engine_; }
-    void startBackgroundWork() { engine_->startBackgroundWork(); }
+    void startBackgroundWork(std::vector<std::string> effectFiles)
+    {
+        engine_->startBackgroundWork(std::move(effectFiles));
+    }
     // Fades music and effect out, lets the device play the fade and closes it. Any thread;
     // later calls return at once.
     void shutDown() { engine_->shutDown(); }

@@ -97,7 +97,13 @@ int main(int argc, char** argv)
         std::chrono::seconds(2));
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would
     // otherwise compete with the first frame for the processor and the dynamic loader.
-    app::afterFirstFrame(window.view(), [&sound] { sound.startBackgroundWork(); }, std::chrono::seconds(2));
+    app::afterFirstFrame(
+        window.view(),
+        [&sound, &form1] {
+            const game::GameState& state = form1.state();
+            sound.startBackgroundWork({state.spinSoundPath, state.warningSoundPath, state.slashSoundPath});
+        },
+        std::chrono::seconds(2));
     const int status = QApplication::exec();
     // 終了, the window closed or a quit signal. What sounds fades out and the audio device
     // closes; then the program ends at once. There is nothing to save, and a SoundFont that is

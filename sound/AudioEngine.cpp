@@ -43,17 +43,15 @@ void AudioEngine::connectOutput()
 
 AudioEngine::~AudioEngine()
 {
-    // The effect loader's thread wakes the output when a decode finishes: it ends before the
-    // output goes. Then the device, so its callback can no longer reach the sources.
-    effects_.stopLoading();
+    // The device first, so its callback can no longer reach the sources.
     output_.reset();
     music_->setWakeCallback({});
 }
 
-void AudioEngine::startBackgroundWork()
+void AudioEngine::startBackgroundWork(std::vector<std::string> effectFiles)
 {
     music_->startLoading();
-    effects_.preload();
+    effects_.prepare(std::move(effectFiles));
     if (output_)
         output_->preload();
 }

@@ -9,6 +9,8 @@
 #include "SoundPlatform.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace sound {
 
@@ -34,9 +36,10 @@ public:
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override;
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override;
 
-    // UI thread: loads the SoundFont and sets SDL up on their own threads. The program calls it
-    // once its window is on screen; calling it again does nothing new.
-    void startBackgroundWork();
+    // UI thread: loads the SoundFont, decodes the effect files and opens SDL on their own
+    // threads. The program calls it once its window is on screen; calling it again does
+    // nothing new.
+    void startBackgroundWork(std::vector<std::string> effectFiles = {});
 
     // Any thread, at the end of the program: music and effect fade out over 8 ms, the device
     // plays the fade and is closed, and SDL's audio thread has ended when this returns (see

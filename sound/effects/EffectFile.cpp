@@ -8,8 +8,6 @@
 #include "ReadFile.h"
 #include "SoundFileLibrary.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -21,13 +19,6 @@ namespace {
 EffectDecode failure(EffectError error)
 {
     return EffectDecode{std::nullopt, error};
-}
-
-FileStamp stampFrom(const struct stat& st)
-{
-    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                     static_cast<std::uint64_t>(st.st_size)};
 }
 
 // A float file may hold anything, NaN included; the mixer must never see it.
@@ -62,41 +53,33 @@ void appendStereo(std::vector<float>& stereo, const float* frames, std::size_t c
     }
 }
 
-} // namespace
-
-bool openEffectLibraries()
+// Why a file is refused before a sample of it is decoded, if it is.
+std::optional<EffectError> refusal(const sndfile::Format& f)
 {
-    const bool decoder = sndfile::loadLibrary();
-    openResampler();
-    return decoder;
+    if (f.cutShort)
+        return EffectError::Truncated;
+    if (f.channels < 1 || f.channels > kMaxChannels || f.rate < static_cast<int>(kMinSampleRate) ||
+        f.rate > static_cast<int>(kMaxSampleRate))
+        return EffectError::BadFormat;
+    // So that a small compressed file cannot ask for gigabytes.
+    if (f.frames > 0 && static_cast<std::uint64_t>(f.frames) > static_cast<std::uint64_t>(f.rate) * kMaxEffectSeconds)
+        return EffectError::TooLong;
+    return std::nullopt;
 }
+
+} // namespace
 
 EffectDecode decodeEffect(std::span<const std::uint8_t> image)
 {
     if (image.empty())
         return failure(EffectError::Empty);
-    if (!sndfile::loadLibrary())
-        return failure(EffectError::NoLibrary);
 
     std::optional<EffectError> refused;
     std::uint64_t limit = 0;
     const auto accept = [&](const sndfile::Format& f) {
-        if (f.cutShort) {
-            refused = EffectError::Truncated;
-            return false;
-        }
-        if (f.channels < 1 || f.channels > kMaxChannels || f.rate < static_cast<int>(kMinSampleRate) ||
-            f.rate > static_cast<int>(kMaxSampleRate)) {
-            refused = EffectError::BadFormat;
-            return false;
-        }
+        refused = refusal(f);
         limit = static_cast<std::uint64_t>(f.rate) * kMaxEffectSeconds;
-        // Refused before a sample is decoded, so a small compressed file cannot ask for gigabytes.
-        if (f.frames > 0 && static_cast<std::uint64_t>(f.frames) > limit) {
-            refused = EffectError::TooLong;
-            return false;
-        }
-        return true;
+        return !refused;
     };
     std::vector<float> stereo;
     int channels = 0;
@@ -136,13 +119,11 @@ EffectDecode decodeEffect(std::span<const std::uint8_t> image)
     return EffectDecode{Waveform{std::move(*converted)}, EffectError::DecodeFailed};
 }
 
-EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp)
+EffectDecode loadEffectFile(const std::string& path)
 {
     if (path.empty())
         return failure(EffectError::NotFound);
     ombura::FileContents file = ombura::readRegularFile(path, kMaxEffectFileBytes);
-    if (stamp != nullptr && (file.error == ombura::ReadError::None || file.error == ombura::ReadError::TooLarge))
-        *stamp = stampFrom(file.info);
     switch (file.error) {
     case ombura::ReadError::None:
         break;
@@ -159,14 +140,6 @@ EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp)
     if (file.bytes.empty())
         return failure(EffectError::Empty);
     return decodeEffect(file.bytes);
-}
-
-std::optional<FileStamp> stampOf(const std::string& path)
-{
-    struct stat st{};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return stampFrom(st);
 }
 
 } // namespace sound

@@ -11,15 +11,14 @@
 
 namespace sound {
 
-// Why a sound file could not be played. The player never shows these; tests and the cache do
-// look at them.
+// Why a sound file could not be played. The player never shows these; tests look at them.
 enum class EffectError {
     NotFound,
     NotAFile,
     Unreadable,
     TooLarge,
     Empty,
-    NoLibrary, // libsndfile is not there, or the file needs resampling and no resampler is
+    NoLibrary, // the file needs resampling and no resampler is there
     Unsupported, // not a format libsndfile reads, or one it cannot make sense of
     BadFormat, // a rate or a channel count past our limits
     TooLong,
@@ -32,16 +31,11 @@ struct EffectDecode {
     EffectError error = EffectError::DecodeFailed; // meaningful only when there is no sound
 };
 
-// Opens libsndfile and the resampler now, so that the first decode does not have to; true when
-// libsndfile is usable. Slow the first time: keep it off the UI thread.
-bool openEffectLibraries();
-
 // Decodes a whole sound file image in any format libsndfile reads, whatever it is called, to
 // the output format.
 EffectDecode decodeEffect(std::span<const std::uint8_t> image);
 
-// Reads and decodes the file at `path`. A FIFO or device is refused without being read, and
-// `stamp` (if given) receives the identity of what was read.
-EffectDecode loadEffectFile(const std::string& path, FileStamp* stamp = nullptr);
+// Reads and decodes the file at `path`. A FIFO or device is refused without being read.
+EffectDecode loadEffectFile(const std::string& path);
 
 } // namespace sound

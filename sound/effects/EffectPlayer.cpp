@@ -2,6 +2,7 @@
 
 #include "EffectPlayer.h"
 
+#include "EffectFile.h"
 #include "SoundPlatform.h"
 
 #include <algorithm>
@@ -11,10 +12,6 @@
 namespace sound {
 
 namespace {
-
-// How long past its length a synchronous caller waits for a sound that a live output has not
-// finished: covers a device that is still starting, not one that has hung.
-constexpr std::chrono::seconds kRenderGrace{2};
 
 std::chrono::steady_clock::duration lengthOf(std::size_t frames)
 {
@@ -31,11 +28,13 @@ float ramp(double x)
 
 } // namespace
 
-EffectPlayer::EffectPlayer(EffectLoader::Decoder decoder, std::function<Clock::time_point()> now)
-    : now_(std::move(now)), loader_(std::move(decoder))
+EffectPlayer::EffectPlayer(std::function<Clock::time_point()> now) : now_(std::move(now))
 { }
 
-EffectPlayer::~EffectPlayer() = default;
+EffectPlayer::~EffectPlayer()
+{
+    settle();
+}
 
 std::shared_ptr<const Waveform> EffectPlayer::defaultSound()
 {
@@ -81,254 +80,245 @@ bool EffectPlayer::renderingNow() const
     return !probe_ || probe_();
 }
 
-void EffectPlayer::expireUnrenderedLocked(Clock::time_point now)
+// --- UI thread ---------------------------------------------------------------------------
+
+namespace {
+
+std::shared_ptr<const Waveform> decode(const std::string& path)
 {
-    if (!sounding_.load() || loop_ || !current_ || renderingNow())
+    EffectDecode result = loadEffectFile(path);
+    return result.sound ? std::make_shared<const Waveform>(std::move(*result.sound)) : nullptr;
+}
+
+} // namespace
+
+void EffectPlayer::prepare(std::vector<std::string> paths)
+{
+    if (preparing_.joinable())
         return;
-    if (now - startedAt_ >= lengthOf(current_->frames()))
-        sounding_.store(false);
+    preparing_ = std::thread([this, paths = std::move(paths)] {
+        for (const std::string& path : paths)
+            if (!path.empty() && prepared_.count(path) == 0)
+                prepared_[path] = decode(path);
+    });
 }
 
-void EffectPlayer::startLocked(std::shared_ptr<const Waveform> sound, Clock::time_point at)
+void EffectPlayer::settle()
 {
-    current_ = std::move(sound);
-    position_ = 0;
-    played_ = 0;
-    started_ = false;
-    startedAt_ = at;
-    sounding_.store(true);
+    if (!preparing_.joinable())
+        return;
+    preparing_.join();
+    sounds_.merge(prepared_);
 }
 
-void EffectPlayer::cutLocked()
+std::shared_ptr<const Waveform> EffectPlayer::soundFor(const std::string& path)
 {
-    // Only what has reached the output needs to fade; a sound not yet mixed simply goes.
-    if (current_ && sounding_.load() && started_ && renderingNow()) {
-        tail_ = current_;
-        tailPosition_ = position_;
-        tailLoops_ = loop_;
-        tailLeft_ = kFadeOutFrames;
-        tailSounding_.store(true);
-    }
-    sounding_.store(false);
-    pending_ = false;
+    if (path.empty())
+        return nullptr;
+    settle();
+    auto known = sounds_.find(path);
+    if (known == sounds_.end())
+        known = sounds_.emplace(path, decode(path)).first;
+    return known->second;
+}
+
+bool EffectPlayer::soundingLocked(Clock::time_point now)
+{
+    Channel& c = channel_;
+    if (c.ended >= c.posted)
+        return false;
+    if (c.loop || renderingNow() || now - c.startedAt < lengthOf(c.frames))
+        return true;
+    // Nothing renders, and the sound's real-time length has passed: it is over, and must not
+    // start late if an output comes.
+    c.ended = c.posted;
+    c.request.reset();
+    return false;
 }
 
 bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
 {
     const bool noStop = hasFlag(flags, SoundFlag::NoStop);
     const bool sync = !hasFlag(flags, SoundFlag::Async);
-    const bool noDefault = hasFlag(flags, SoundFlag::NoDefault);
-
-    // The common case in a game is a press while the last spin still sounds: refuse it before
-    // touching the file system.
-    if (noStop && sounding_.load()) {
+    if (noStop) {
+        // The common case in a game is a press while the last spin still sounds: refuse it
+        // before the file is looked at.
         std::lock_guard lock(mutex_);
-        expireUnrenderedLocked(now_());
-        if (sounding_.load())
+        if (soundingLocked(now_()))
             return false;
     }
-
-    // A file known to the loader costs a stat(); one it has not seen is decoded on its thread,
-    // unless the caller is going to wait for the sound anyway.
-    bool known = true;
-    std::shared_ptr<const Waveform> sound;
-    if (!path.empty()) {
-        const EffectLoader::Lookup found = loader_.find(path);
-        if (found.known == EffectLoader::Known::No && sync)
-            sound = loader_.load(path);
-        else if (found.known == EffectLoader::Known::No)
-            known = false;
-        else
-            sound = found.sound;
-    }
-    const bool found = sound != nullptr;
-    if (known && !sound && !noDefault)
+    std::shared_ptr<const Waveform> sound = soundFor(path);
+    lastPlayed_ = sound != nullptr;
+    if (!sound && !hasFlag(flags, SoundFlag::NoDefault))
         sound = defaultSound();
 
-    // What is cut off or let go of is released when these leave this function, here on the
-    // UI thread and never on the audio thread.
-    std::shared_ptr<const Waveform> cut;
-    std::shared_ptr<const Waveform> oldTail;
-    std::uint64_t request = 0;
-    const auto startedAt = now_();
+    std::uint64_t id = 0;
     {
         std::lock_guard lock(mutex_);
-        expireUnrenderedLocked(startedAt);
-        if (noStop && sounding_.load())
-            return false;
-        oldTail = std::move(tail_);
-        tailSounding_.store(false);
-        cutLocked();
-        cut = std::move(current_);
-        request = ++request_;
-        loop_ = hasFlag(flags, SoundFlag::Loop) && !sync;
-        noDefault_ = noDefault;
-        lastPlayed_ = found;
-        if (!known) {
-            pending_ = true;
-            startedAt_ = startedAt;
-            sounding_.store(true);
-        } else if (sound) {
-            startLocked(sound, startedAt);
-        }
+        Channel& c = channel_;
+        id = ++c.posted;
+        c.request = Request{id, sound.get(), hasFlag(flags, SoundFlag::Loop) && !sync};
+        c.startedAt = now_();
+        c.frames = sound ? sound->frames() : 0;
+        c.loop = c.request->loop;
+        if (!sound)
+            c.ended = id; // the request only cuts off what sounds
     }
     // A synchronous caller still waiting on the sound just cut off may return now.
     ended_.notify_all();
-    if (!known) {
-        loader_.request(path, [this, request](std::shared_ptr<const Waveform> decoded) {
-            this->decoded(request, std::move(decoded));
-        });
-        return true;
-    }
-    if (!sound)
-        return false;
     if (wake_)
         wake_();
-    if (sync)
-        waitUntilEnded(request, startedAt, sound->frames());
-    return found;
-}
-
-void EffectPlayer::decoded(std::uint64_t request, std::shared_ptr<const Waveform> sound)
-{
-    {
-        std::lock_guard lock(mutex_);
-        // A later request has taken the channel since; this one is over without a sound.
-        if (request != request_ || !pending_)
-            return;
-        pending_ = false;
-        lastPlayed_ = sound != nullptr;
-        if (!sound && !noDefault_)
-            sound = defaultSound();
-        if (sound)
-            startLocked(sound, now_());
-        else
-            sounding_.store(false);
-    }
-    ended_.notify_all();
-    if (sound && wake_)
-        wake_();
-}
-
-void EffectPlayer::waitUntilEnded(std::uint64_t request, Clock::time_point startedAt, std::size_t frames)
-{
-    std::unique_lock lock(mutex_);
-    while (request_ == request && sounding_.load()) {
-        const auto now = now_();
-        const auto deadline =
-            startedAt + lengthOf(frames) +
-            (renderingNow() ? std::chrono::duration_cast<Clock::duration>(kRenderGrace) : Clock::duration::zero());
-        if (now >= deadline) {
-            // Nobody rendered it in time (no device, or a stalled one): the sound is over.
-            sounding_.store(false);
-            break;
-        }
-        // Wake now and then: the output may come or go while we wait.
-        ended_.wait_for(lock, std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(50)));
-    }
-}
-
-bool EffectPlayer::settle(std::chrono::milliseconds timeout)
-{
-    return loader_.waitUntilIdle(timeout);
-}
-
-bool EffectPlayer::lastRequestPlayed() const
-{
-    std::lock_guard lock(mutex_);
+    if (sound && sync)
+        waitUntilEnded(id);
     return lastPlayed_;
 }
 
-float EffectPlayer::envelope(std::size_t position, std::size_t total) const
+void EffectPlayer::waitUntilEnded(std::uint64_t id)
 {
-    float gain = 1.0f;
-    const std::size_t fadeIn = std::min<std::size_t>(kFadeInFrames, total / 2);
-    if (played_ < fadeIn)
-        gain *= ramp(static_cast<double>(played_ + 1) / static_cast<double>(fadeIn + 1));
-    const std::size_t fadeOut = std::min<std::size_t>(kFadeOutFrames, total / 2);
-    const std::size_t left = total - position;
-    if (!loop_ && left <= fadeOut)
-        gain *= ramp(static_cast<double>(left) / static_cast<double>(fadeOut + 1));
-    return gain;
-}
-
-void EffectPlayer::render(float* out, int frames)
-{
-    if (frames <= 0 || (!sounding_.load(std::memory_order_acquire) && !tailSounding_.load(std::memory_order_acquire)))
-        return;
-    bool first = false;
-    bool ended = false;
-    {
-        std::lock_guard lock(mutex_);
-        const auto wanted = static_cast<std::size_t>(frames);
-        if (tailSounding_.load() && tail_) {
-            const float* samples = tail_->samples.data();
-            const std::size_t total = tail_->frames();
-            for (std::size_t i = 0; i < wanted && tailLeft_ > 0; ++i) {
-                if (tailPosition_ >= total) {
-                    if (!tailLoops_)
-                        break;
-                    tailPosition_ = 0;
-                }
-                const float gain = ramp(static_cast<double>(tailLeft_) / (kFadeOutFrames + 1));
-                out[i * 2] += gain * samples[tailPosition_ * 2];
-                out[i * 2 + 1] += gain * samples[tailPosition_ * 2 + 1];
-                ++tailPosition_;
-                --tailLeft_;
-            }
-            if (tailLeft_ <= 0 || (!tailLoops_ && tailPosition_ >= total))
-                tailSounding_.store(false);
+    // How long past its length a caller waits for a sound that a live output has not finished:
+    // covers a device that is still starting, not one that has hung.
+    constexpr std::chrono::seconds kRenderGrace{2};
+    std::unique_lock lock(mutex_);
+    while (channel_.posted == id && soundingLocked(now_())) {
+        const auto deadline = channel_.startedAt + lengthOf(channel_.frames) + kRenderGrace;
+        if (now_() >= deadline) {
+            channel_.ended = id; // a stalled output: the sound is over
+            channel_.request.reset();
+            break;
         }
-
-        if (!sounding_.load() || !current_)
-            return;
-        const float* samples = current_->samples.data();
-        const std::size_t total = current_->frames();
-        first = !started_;
-        started_ = true;
-        std::size_t done = 0;
-        while (done < wanted) {
-            const std::size_t chunk = std::min(wanted - done, total - position_);
-            const float* src = samples + position_ * 2;
-            float* dst = out + done * 2;
-            for (std::size_t i = 0; i < chunk; ++i) {
-                // Away from the two ends the gain is one; the envelope is only worked out there.
-                const bool edge = played_ < kFadeInFrames || total - position_ <= kFadeOutFrames;
-                const float gain = edge ? envelope(position_, total) : 1.0f;
-                dst[i * 2] += gain * src[i * 2];
-                dst[i * 2 + 1] += gain * src[i * 2 + 1];
-                ++position_;
-                ++played_;
-            }
-            done += chunk;
-            if (position_ >= total) {
-                if (loop_ && total > 0) {
-                    position_ = 0;
-                } else {
-                    sounding_.store(false);
-                    ended = true;
-                    break;
-                }
-            }
-        }
+        // Wake now and then: the output may come or go while we wait.
+        ended_.wait_for(lock, std::chrono::milliseconds(50));
     }
-    if (first && startObserver_)
-        startObserver_(0);
-    if (ended)
-        ended_.notify_all();
 }
 
 bool EffectPlayer::active() const
 {
-    if (tailSounding_.load(std::memory_order_acquire) && renderingNow())
-        return true;
-    if (!sounding_.load(std::memory_order_acquire))
-        return false;
-    if (renderingNow())
-        return true;
-    // Nothing renders: the effect is over once its real-time length has passed.
     std::lock_guard lock(mutex_);
-    return sounding_.load() && (loop_ || !current_ || now_() - startedAt_ < lengthOf(current_->frames()));
+    const Channel& c = channel_;
+    const bool rendering = renderingNow();
+    if (c.fading && rendering)
+        return true;
+    if (c.ended >= c.posted)
+        return false;
+    return c.loop || rendering || now_() - c.startedAt < lengthOf(c.frames);
+}
+
+// --- Audio thread --------------------------------------------------------------------------
+
+void EffectPlayer::start(const Request& request)
+{
+    if (state_ == State::Playing)
+        cutOff();
+    current_ = Voice{request.id, request.sound, request.loop};
+    state_ = request.sound ? State::Playing : State::Silent;
+}
+
+void EffectPlayer::cutOff()
+{
+    // Only what has reached the output needs to fade; a sound not yet mixed simply goes.
+    if (current_.played > 0) {
+        fading_ = current_;
+        fading_.fadeLeft = kFadeOutFrames;
+    }
+    state_ = State::Silent;
+}
+
+void EffectPlayer::finish()
+{
+    state_ = State::Silent;
+    {
+        std::lock_guard lock(mutex_);
+        channel_.ended = std::max(channel_.ended, current_.id);
+    }
+    ended_.notify_all();
+}
+
+float EffectPlayer::envelope() const
+{
+    const Voice& v = current_;
+    const std::size_t total = v.sound->frames();
+    float gain = 1.0f;
+    const std::size_t fadeIn = std::min<std::size_t>(kFadeInFrames, total / 2);
+    if (v.played < fadeIn)
+        gain *= ramp(static_cast<double>(v.played + 1) / static_cast<double>(fadeIn + 1));
+    const std::size_t fadeOut = std::min<std::size_t>(kFadeOutFrames, total / 2);
+    const std::size_t left = total - v.position;
+    if (!v.loop && left <= fadeOut)
+        gain *= ramp(static_cast<double>(left) / static_cast<double>(fadeOut + 1));
+    return gain;
+}
+
+void EffectPlayer::mixFading(float* out, std::size_t frames)
+{
+    Voice& v = fading_;
+    const std::size_t total = v.sound ? v.sound->frames() : 0;
+    for (std::size_t i = 0; i < frames && v.fadeLeft > 0; ++i) {
+        if (v.position >= total) {
+            if (!v.loop) {
+                v.fadeLeft = 0;
+                break;
+            }
+            v.position = 0;
+        }
+        const float gain = ramp(static_cast<double>(v.fadeLeft) / (kFadeOutFrames + 1));
+        out[i * 2] += gain * v.sound->samples[v.position * 2];
+        out[i * 2 + 1] += gain * v.sound->samples[v.position * 2 + 1];
+        ++v.position;
+        --v.fadeLeft;
+    }
+}
+
+void EffectPlayer::mixCurrent(float* out, std::size_t frames)
+{
+    Voice& v = current_;
+    const float* samples = v.sound->samples.data();
+    const std::size_t total = v.sound->frames();
+    if (v.played == 0 && startObserver_)
+        startObserver_(0);
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (v.position >= total) {
+            if (!v.loop) {
+                finish();
+                return;
+            }
+            v.position = 0;
+        }
+        // Away from the two ends the gain is one; the envelope is only worked out there.
+        const bool edge = v.played < kFadeInFrames || total - v.position <= kFadeOutFrames;
+        const float gain = edge ? envelope() : 1.0f;
+        out[i * 2] += gain * samples[v.position * 2];
+        out[i * 2 + 1] += gain * samples[v.position * 2 + 1];
+        ++v.position;
+        ++v.played;
+    }
+    if (!v.loop && v.position >= total)
+        finish();
+}
+
+void EffectPlayer::render(float* out, int frames)
+{
+    if (frames <= 0)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        if (channel_.request) {
+            start(*channel_.request);
+            channel_.request.reset();
+        }
+        // Given up on by the UI thread while nothing rendered.
+        if (state_ == State::Playing && channel_.ended >= current_.id)
+            cutOff();
+        channel_.fading = fading_.fadeLeft > 0;
+    }
+    const auto wanted = static_cast<std::size_t>(frames);
+    if (fading_.fadeLeft > 0)
+        mixFading(out, wanted);
+    if (state_ == State::Playing)
+        mixCurrent(out, wanted);
+    if (fading_.fadeLeft <= 0 && channel_.fading) {
+        std::lock_guard lock(mutex_);
+        channel_.fading = false;
+    }
 }
 
 } // namespace sound

@@ -2,8 +2,6 @@
 
 #include "SoundFileLibrary.h"
 
-#include "SharedLibrary.h"
-
 #include <sndfile.h>
 
 #include <algorithm>
@@ -14,25 +12,6 @@
 namespace sound::sndfile {
 
 namespace {
-
-#define OMBURA_SNDFILE_FUNCTIONS(X)                                                                                    \
-    X(sf_open_virtual)                                                                                                 \
-    X(sf_close)                                                                                                        \
-    X(sf_command)                                                                                                      \
-    X(sf_readf_float)                                                                                                  \
-    X(sf_error)                                                                                                        \
-    X(sf_get_chunk_iterator)                                                                                           \
-    X(sf_next_chunk_iterator)                                                                                          \
-    X(sf_get_chunk_size)
-
-OMBURA_SYMBOL_TABLE(SndFile, OMBURA_SNDFILE_FUNCTIONS)
-
-// libsndfile comes with FluidSynth anyway, but the window needs neither: it is opened by the
-// effect loader's thread. Null when it is missing or lacks a function.
-const SndFile* api()
-{
-    return ombura::boundTable<SndFile>("libsndfile.so.1");
-}
 
 // A read-only file in memory, as libsndfile's virtual I/O sees it.
 struct Memory {
@@ -96,13 +75,12 @@ constexpr sf_count_t kBlockFrames = 4096;
 // hold: a chunk (the RIFF or FORM around everything included) that claims more than the whole
 // file was cut short, or lies. One byte over is a missing pad byte, which many writers leave
 // out; the largest length a field can hold stands for "not known" (RF64 and streamed files).
-bool chunkClaimsMoreThanTheFile(const SndFile& sf, SNDFILE* file, std::size_t size)
+bool chunkClaimsMoreThanTheFile(SNDFILE* file, std::size_t size)
 {
     constexpr std::uint64_t chunkHeader = 8;
-    for (SF_CHUNK_ITERATOR* it = sf.sf_get_chunk_iterator(file, nullptr); it != nullptr;
-         it = sf.sf_next_chunk_iterator(it)) {
+    for (SF_CHUNK_ITERATOR* it = sf_get_chunk_iterator(file, nullptr); it != nullptr; it = sf_next_chunk_iterator(it)) {
         SF_CHUNK_INFO chunk{};
-        if (sf.sf_get_chunk_size(it, &chunk) != SF_ERR_NO_ERROR || chunk.datalen == 0xFFFFFFFFu)
+        if (sf_get_chunk_size(it, &chunk) != SF_ERR_NO_ERROR || chunk.datalen == 0xFFFFFFFFu)
             continue;
         if (chunkHeader + chunk.datalen > std::uint64_t{size} + 1)
             return true;
@@ -119,38 +97,32 @@ bool lengthIsEstimated(int format)
 
 } // namespace
 
-bool loadLibrary()
-{
-    return api() != nullptr;
-}
-
 std::optional<Format> read(std::span<const std::uint8_t> image, const std::function<bool(const Format&)>& accept,
                            const std::function<bool(const float*, std::size_t)>& block)
 {
-    const SndFile* sf = api();
-    if (sf == nullptr || image.empty())
+    if (image.empty())
         return std::nullopt;
     Memory memory{image, 0};
     SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
     SF_INFO info{};
-    SNDFILE* file = sf->sf_open_virtual(&io, SFM_READ, &info, &memory);
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &memory);
     if (file == nullptr)
         return std::nullopt;
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> owned(file, sf->sf_close);
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> owned(file, sf_close);
 
     Format format{info.channels, info.samplerate,
                   info.frames > 0 && info.frames < SF_COUNT_MAX && !lengthIsEstimated(info.format) ? info.frames : -1};
-    format.cutShort = chunkClaimsMoreThanTheFile(*sf, file, image.size());
+    format.cutShort = chunkClaimsMoreThanTheFile(file, image.size());
     if (info.channels <= 0 || info.samplerate <= 0 || !accept(format))
         return std::nullopt;
     // Whole numbers come out scaled to [-1, 1); float files come out as they are, and the
     // caller keeps what is past full scale (or not a number at all) out of the mix.
-    sf->sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
 
     std::vector<float> buffer(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(info.channels));
     std::int64_t frames = 0;
     for (;;) {
-        const sf_count_t got = sf->sf_readf_float(file, buffer.data(), kBlockFrames);
+        const sf_count_t got = sf_readf_float(file, buffer.data(), kBlockFrames);
         if (got <= 0)
             break;
         frames += got;
@@ -159,7 +131,7 @@ std::optional<Format> read(std::span<const std::uint8_t> image, const std::funct
     }
     // A compressed stream cut short (FLAC, Ogg) ends before the frames its header announced, and
     // its decoder may say it lost its way.
-    format.cutShort = sf->sf_error(file) != SF_ERR_NO_ERROR || (format.frames > 0 && frames < format.frames);
+    format.cutShort = sf_error(file) != SF_ERR_NO_ERROR || (format.frames > 0 && frames < format.frames);
     return format;
 }
 

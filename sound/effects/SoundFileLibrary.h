@@ -8,10 +8,8 @@
 #include <span>
 
 // Everything this program asks of libsndfile, behind plain types. No other file includes its
-// header. The library is opened at run time on the first call; without it nothing decodes.
+// header.
 namespace sound::sndfile {
-
-bool loadLibrary();
 
 struct Format {
     int channels = 0;
@@ -26,7 +24,7 @@ struct Format {
 // Opens a sound file image held in memory and hands its format to `accept`, which may refuse
 // it (a file that is cut short included). Then reads it to the end in blocks, each handed to
 // `block` as interleaved float frames, until `block` returns false. Returns the format, its
-// cutShort now final, or nothing when libsndfile is missing, cannot read the image, or `accept`
+// cutShort now final, or nothing when libsndfile cannot read the image, or `accept`
 // refused it.
 std::optional<Format> read(std::span<const std::uint8_t> image, const std::function<bool(const Format&)>& accept,
                            const std::function<bool(const float* frames, std::size_t count)>& block);

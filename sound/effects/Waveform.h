@@ -3,9 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string>
 #include <vector>
 
 namespace sound {
@@ -16,18 +13,5 @@ struct Waveform {
     std::vector<float> samples;
     std::size_t frames() const { return samples.size() / 2; }
 };
-
-// Identifies one version of a file on disk, so a cache can tell when it has changed.
-struct FileStamp {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t mtimeNs = 0;
-    std::uint64_t size = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// The identity of the regular file at `path` now, or nothing when there is none (a missing
-// file, a folder, a FIFO, a device).
-std::optional<FileStamp> stampOf(const std::string& path);
 
 } // namespace sound

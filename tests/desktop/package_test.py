@@ -106,7 +106,10 @@ def sonames_in(program):
     """The shared libraries the program names: those it links and those it opens at run time."""
     with open(program, "rb") as f:
         data = f.read()
-    return sorted(set(m.decode() for m in re.findall(rb"(?<![\w.+-])(lib[\w.+-]+\.so(?:\.\d+)+)\0", data)))
+    names = set(m.decode() for m in re.findall(rb"(?<![\w.+-])(lib[\w.+-]+\.so(?:\.\d+)+)\0", data))
+    # libsndfile names its symbol versions like a file (libsndfile.so.1.0); those are no library.
+    versions = set(re.findall(r"Name: (\S+)\s+Flags", run(["readelf", "-V", "--wide", program]).stdout))
+    return sorted(names - versions)
 
 
 def start_files_carry_control_flow_protection():
