@@ -161,7 +161,7 @@ int main(int argc, char** argv)
             return 1;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)) + 50ms);
-        const auto t0 = Clock::now();
+        const auto fadeStart = Clock::now();
         // What shutDown() does first, done here so that the two parts can be timed apart.
         ending.mixer().fadeOut(Mixer::Fade::Ramp);
         waitFor(
@@ -173,9 +173,9 @@ int main(int argc, char** argv)
         const auto t1 = Clock::now();
         ending.shutDown();
         const auto t2 = Clock::now();
-        fadeMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        fadeMs.push_back(std::chrono::duration<double, std::milli>(t1 - fadeStart).count());
         closeMs.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
-        exitMs.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
+        exitMs.push_back(std::chrono::duration<double, std::milli>(t2 - fadeStart).count());
     }
     std::printf("exit_fade_wait_p50_ms %.2f\n", bench::percentile(fadeMs, 50));
     std::printf("exit_fade_wait_ms %.2f\n", bench::percentile(fadeMs, 100));
