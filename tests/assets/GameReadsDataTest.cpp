@@ -30,7 +30,7 @@ TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
     const struct {
         std::string_view file;
         double seconds;
-    } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.35}};
+    } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.28}};
     for (const auto& e : effects) {
         SCOPED_TRACE(e.file);
         const sound::EffectDecode r = sound::loadEffectFile(kData + std::string(e.file));
