@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     const std::string spin = data + "/kuruiya.dat";
 
     // Loudness and peaks.
-    const auto tuneRender = mixmeasure::renderTune(tune, "", 51.0);
+    const auto tuneRender = mixmeasure::renderTune(tune, "", 48.0);
     if (!tuneRender) {
         std::fprintf(stderr, "bench_mix: no SoundFont or no FluidSynth\n");
         return 1;
@@ -115,7 +115,7 @@ int main(int argc, char** argv)
         const double loudness = mixmeasure::soundingLoudness(alone);
         const double gap = loudness - music.integratedLufs;
         const auto peak = mixmeasure::measure(alone).truePeakDbtp;
-        const auto game = mixmeasure::measure(*mixmeasure::renderGame(tune, e.path, "", 51.0, e.every));
+        const auto game = mixmeasure::measure(*mixmeasure::renderGame(tune, e.path, "", 48.0, e.every));
         std::printf("%s_loudness_lufs %.2f\n", e.name, loudness);
         std::printf("%s_gap_lu %+.2f\n", e.name, gap);
         std::printf("%s_true_peak_dbtp %.2f\n", e.name, peak);
