@@ -12,9 +12,11 @@ loop_play keeps the countdown from running out with presses, never near a restar
 A run's start is found by its sound: the first run's is the first sound after Start, which
 follows silence; every later one is where the recording matches the first run's opening second
 best (normalised cross-correlation, which is sharp to the sample since the synthesiser plays
-the opening the same each time). The loop's period is the time from one run's start to the
-next. The tune keeps its beat over the seam when that period is the tune's length in bars, so
-the offset printed is the period less a whole number of bars.
+the opening the same each time). A seam that matches under 0.9, where the recording lost sound
+or the synthesiser began differently, is printed but left out of the summary. The loop's
+period is the time from one run's start to the next. The tune keeps its beat over the seam
+when that period is the tune's length in bars, so the offset printed is the period less a
+whole number of bars.
 
     /usr/bin/python3 bench/loop_seam.py [bench-build] [data-folder] [starts] [loops]
 
@@ -118,9 +120,11 @@ def each_start(player, starts, loops, period_guess, bar, env, recorder):
             period = (runs[loop][0] - runs[loop - 1][0]) / ss.RATE
             bars = round(period / bar)
             offset = (period - bars * bar) * 1000
-            found.append((period, offset))
+            clear = runs[loop][1] >= 0.9
+            if clear:
+                found.append((period, offset))
             print(f"seam {start + 1} {loop} period_s {period:.4f} bars {bars} offset_ms {offset:+.1f} "
-                  f"match {runs[loop][1]:.3f}", flush=True)
+                  f"match {runs[loop][1]:.3f}{'' if clear else ' (unclear, left out)'}", flush=True)
         ended = [round(t - t_start, 3) for t in times["ended"]]
         ticks = [round(t - t_start, 3) for t in times["restart"]]
         print(f"start {start + 1} ended_at_s {ended} restarted_at_s {ticks}", flush=True)
@@ -173,6 +177,7 @@ def main():
     print(f"tune_length_s {length:.4f}")
     print(f"tune_bar_s {bar:.4f}")
     if found:
+        print(f"loop_seams_measured {len(found)}")
         print(f"loop_period_s {statistics.median(p for p, _ in found):.4f}")
         print(f"loop_seam_offset_ms {max((o for _, o in found), key=abs):+.1f}")
 
