@@ -48,14 +48,14 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    auto platform = app::makeSoundSystem();
-    sound::Multimedia32 multimedia(*platform);
+    app::SoundSystem sound;
+    sound::Multimedia32 multimedia(sound.engine());
     windows::qt::QtTimerHost timers;
     windows::qt::QtShell shell;
     game::Form1 form1(timers, multimedia, shell);
     form1.Form_Load();
-    platform->startBackgroundWork();
-    if (!platform->music().waitUntilReady(std::chrono::seconds(60)) || !platform->music().hasSynth()) {
+    sound.startBackgroundWork();
+    if (!sound.engine().music().waitUntilReady(std::chrono::seconds(60)) || !sound.engine().music().hasSynth()) {
         std::fprintf(stderr, "loop_play: no SoundFont or no FluidSynth\n");
         return 1;
     }
