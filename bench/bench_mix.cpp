@@ -4,10 +4,13 @@
 //
 //   bench_mix <data folder> [cuts] [requests]
 //
-// loudness_gap_lu      the shipped tune (FluidSynth, the system's SoundFont) against the shipped
-//                      spin sound, EBU R128 integrated loudness
-// mix_true_peak_dbtp   the highest true peak of the tune, the spin sound, and the two together
-//                      as a player pressing every 0.6 s hears them
+// loudness_gap_lu      the widest gap between the shipped tune (FluidSynth, the system's SoundFont,
+//                      EBU R128 integrated loudness) and any of the three shipped effects (spin,
+//                      warning, slash, each its loudness while it sounds); each effect's own
+//                      gap is printed as <effect>_gap_lu, positive when it is the louder
+// mix_true_peak_dbtp   the highest true peak of the tune, each effect, and the tune with each
+//                      effect on top as the game requests it: a spin every 0.6 s, the warning
+//                      every second, a slash every second
 // music_cut_step_dbfs  at every cut of the music (Stop, the game over, the watchdog's restart,
 //                      at moments spread over the tune), the step into silence: the last sample
 //                      the cut lets through before the output falls silent for good
@@ -88,22 +91,40 @@ int main(int argc, char** argv)
     const std::string spin = data + "/kuruiya.dat";
 
     // Loudness and peaks.
-    const auto tuneRender = mixmeasure::renderTune(tune, "", 51.0);
+    const auto tuneRender = mixmeasure::renderTune(tune, "", 48.0);
     if (!tuneRender) {
         std::fprintf(stderr, "bench_mix: no SoundFont or no FluidSynth\n");
         return 1;
     }
     const auto music = mixmeasure::measure(*tuneRender);
-    const auto effect = mixmeasure::measure(mixmeasure::renderEffect(spin));
-    const auto game = mixmeasure::measure(*mixmeasure::renderGame(tune, spin, "", 51.0, 0.6));
     std::printf("tune_loudness_lufs %.2f\n", music.integratedLufs);
-    std::printf("spin_loudness_lufs %.2f\n", effect.integratedLufs);
-    std::printf("game_loudness_lufs %.2f\n", game.integratedLufs);
     std::printf("tune_true_peak_dbtp %.2f\n", music.truePeakDbtp);
-    std::printf("spin_true_peak_dbtp %.2f\n", effect.truePeakDbtp);
-    std::printf("game_true_peak_dbtp %.2f\n", game.truePeakDbtp);
-    std::printf("loudness_gap_lu %.2f\n", std::fabs(music.integratedLufs - effect.integratedLufs));
-    std::printf("mix_true_peak_dbtp %.2f\n", std::max({music.truePeakDbtp, effect.truePeakDbtp, game.truePeakDbtp}));
+    const struct {
+        const char* name;
+        std::string path;
+        double every; // seconds between requests, as the game makes them at their most often
+    } effects[] = {
+        {"spin", spin, 0.6},
+        {"warning", data + "/keikoku.dat", 1.0},
+        {"slash", data + "/zaku.dat", 1.0},
+    };
+    double widestGap = 0;
+    double truePeak = music.truePeakDbtp;
+    for (const auto& e : effects) {
+        const std::vector<float> alone = mixmeasure::renderEffect(e.path);
+        const double loudness = mixmeasure::soundingLoudness(alone);
+        const double gap = loudness - music.integratedLufs;
+        const auto peak = mixmeasure::measure(alone).truePeakDbtp;
+        const auto game = mixmeasure::measure(*mixmeasure::renderGame(tune, e.path, "", 48.0, e.every));
+        std::printf("%s_loudness_lufs %.2f\n", e.name, loudness);
+        std::printf("%s_gap_lu %+.2f\n", e.name, gap);
+        std::printf("%s_true_peak_dbtp %.2f\n", e.name, peak);
+        std::printf("tune_with_%s_true_peak_dbtp %.2f\n", e.name, game.truePeakDbtp);
+        widestGap = std::max(widestGap, std::fabs(gap));
+        truePeak = std::max({truePeak, peak, game.truePeakDbtp});
+    }
+    std::printf("loudness_gap_lu %.2f\n", widestGap);
+    std::printf("mix_true_peak_dbtp %.2f\n", truePeak);
 
     // Cuts at moments spread over the tune, each kind in turn.
     double worst = 0;

@@ -67,6 +67,29 @@ Loudness measure(const std::vector<float>& stereo)
     return result;
 }
 
+double soundingLoudness(const std::vector<float>& stereo)
+{
+    std::size_t first = 0, end = stereo.size() / 2;
+    while (first < end && stereo[first * 2] == 0.0f && stereo[first * 2 + 1] == 0.0f)
+        ++first;
+    while (end > first && stereo[end * 2 - 2] == 0.0f && stereo[end * 2 - 1] == 0.0f)
+        --end;
+    // libebur128 takes windows in whole milliseconds, and no shorter than its 400 ms block.
+    const auto windowMs = static_cast<unsigned long>((end - first) * 1000 / sound::kOutputRate);
+    if (windowMs == 0)
+        return -HUGE_VAL;
+    double loudness = -HUGE_VAL;
+    ebur128_state* meter = ebur128_init(2, sound::kOutputRate, EBUR128_MODE_M);
+    if (meter == nullptr)
+        return loudness;
+    ebur128_set_max_window(meter, windowMs); // unchanged at 400 ms and under
+    ebur128_add_frames_float(meter, stereo.data() + first * 2, windowMs * sound::kOutputRate / 1000);
+    if (ebur128_loudness_window(meter, windowMs, &loudness) != EBUR128_SUCCESS)
+        loudness = -HUGE_VAL;
+    ebur128_destroy(&meter);
+    return loudness;
+}
+
 std::optional<std::vector<float>> renderGame(const std::string& midiPath, const std::string& effectPath,
                                              const std::string& soundFont, double seconds, double everySeconds)
 {

@@ -23,6 +23,12 @@ struct Loudness {
 // Interleaved stereo float at the output rate.
 Loudness measure(const std::vector<float>& stereo);
 
+// The loudness of a short sound while it sounds, in LUFS: the K-weighted mean power (ITU-R
+// BS.1770, libebur128's window) over the whole sound, from its first sample that is not
+// silent to its last. Integrated loudness needs 400 ms blocks, which a slash of 0.35 s does
+// not fill and a beep of 0.4 s fills once; this measures every effect the same way.
+double soundingLoudness(const std::vector<float>& stereo);
+
 // The tune at `midiPath` played once from its start through the engine, with `soundFont`
 // (or the system's default when empty), `seconds` long. Nothing when there is no SoundFont or
 // no FluidSynth.

@@ -4,12 +4,15 @@
 // 16-bit mono PCM WAV files:
 //   kuruiya.dat  the spin: a warbling whirl with a rushing swish, 0.55 s
 //   keikoku.dat  the warning: a two-tone "pi-po" alarm, 0.40 s
-//   zaku.dat     the slash: a falling hiss with a dull thud under it, 0.35 s
+//   zaku.dat     the slash: a falling hiss with a dull thud under it, 0.28 s
 //
 // Only + - * / are used on doubles and the sine is our own polynomial, so the
 // same source gives the same bytes on every machine; the noise has fixed seeds.
 // Each sound fades in and out over a few milliseconds, so it starts and ends
-// on silence without a click, and is scaled to a peak of -1 dBFS.
+// on silence without a click, and is scaled to its own peak level. The levels
+// set the three against each other and against the tune by how loud they
+// sound, not by their peaks: a bright beep at the peak of the spin's swish
+// sounds 7 LU louder than it (docs/SOUND.md has the measurements).
 //
 // Usage: make_effects <output folder>
 
@@ -27,7 +30,11 @@ namespace {
 
 constexpr int kRate = 22050;
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kPeak = 0.8912509381337456; // -1 dBFS
+
+// Peak levels, as amplitudes (no pow(), which may round differently elsewhere).
+constexpr double kSpinPeak = 0.8912509381337456; // -1 dBFS
+constexpr double kWarningPeak = 0.44668359215096315; // -7 dBFS
+constexpr double kSlashPeak = 0.8912509381337456; // -1 dBFS
 
 double sine(double x)
 {
@@ -152,26 +159,27 @@ std::vector<double> warning()
 
 std::vector<double> slash()
 {
-    const int n = int(0.35 * kRate);
+    const int n = int(0.28 * kRate);
     std::vector<double> s(static_cast<std::size_t>(n));
     Noise noise(0x7A616B75u);
     BandPass hiss;
     double thudPhase = 0;
     for (int i = 0; i < n; ++i) {
         const double t = double(i) / kRate;
-        // The hiss falls from a bright edge to a dull rip within a tenth of a second.
+        // The hiss falls from a bright edge to a dull rip within a tenth of a second, and the
+        // rip lingers: at its peak level a shorter one sounded 5 LU under the tune.
         const double centre = 700 + 5800 * decay(t, 0.028);
-        const double cut = hiss.run(noise.next(), centre, 1.4) * decay(t, 0.045);
+        const double cut = hiss.run(noise.next(), centre, 1.4) * decay(t, 0.09);
         thudPhase += 2 * kPi * (62 + 70 * decay(t, 0.02)) / kRate;
-        const double thud = sine(thudPhase) * (t < 0.12 ? decay(t, 0.03) : 0.0625 * (1 - (t - 0.12) / 0.23));
+        const double thud = sine(thudPhase) * (t < 0.12 ? decay(t, 0.03) : 0.0625 * (1 - (t - 0.12) / 0.16));
         const double attack = t < 0.003 ? t / 0.003 : 1.0;
         s[std::size_t(i)] = attack * (2.4 * cut + 0.45 * thud);
     }
     return s;
 }
 
-// Fades the ends, scales to the peak and writes 16-bit mono PCM WAV.
-bool writeWav(const std::string& path, std::vector<double> s)
+// Fades the ends, scales to `peak` and writes 16-bit mono PCM WAV.
+bool writeWav(const std::string& path, std::vector<double> s, double peak)
 {
     // Fade the ends so the first and last samples are silent.
     const std::size_t in = kRate / 400, out = kRate / 100; // 2.5 ms and 10 ms
@@ -180,10 +188,10 @@ bool writeWav(const std::string& path, std::vector<double> s)
     for (std::size_t i = 0; i < out && i < s.size(); ++i)
         s[s.size() - 1 - i] *= double(i) / double(out);
 
-    double peak = 0;
+    double highest = 0;
     for (double v : s)
-        peak = std::fmax(peak, std::fabs(v));
-    const double gain = peak > 0 ? kPeak * 32767.0 / peak : 0;
+        highest = std::fmax(highest, std::fabs(v));
+    const double gain = highest > 0 ? peak * 32767.0 / highest : 0;
     std::vector<short> pcm;
     pcm.reserve(s.size());
     for (double v : s)
@@ -209,9 +217,9 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = std::string(argv[1]) + "/";
-    const bool ok = writeWav(dir + std::string(assets::kSpinFile), spin()) &&
-                    writeWav(dir + std::string(assets::kWarningFile), warning()) &&
-                    writeWav(dir + std::string(assets::kSlashFile), slash());
+    const bool ok = writeWav(dir + std::string(assets::kSpinFile), spin(), kSpinPeak) &&
+                    writeWav(dir + std::string(assets::kWarningFile), warning(), kWarningPeak) &&
+                    writeWav(dir + std::string(assets::kSlashFile), slash(), kSlashPeak);
     if (!ok) {
         std::fprintf(stderr, "make_effects: cannot write into %s\n", dir.c_str());
         return 1;

@@ -30,7 +30,7 @@ TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
     const struct {
         std::string_view file;
         double seconds;
-    } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.35}};
+    } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.28}};
     for (const auto& e : effects) {
         SCOPED_TRACE(e.file);
         const sound::EffectDecode r = sound::loadEffectFile(kData + std::string(e.file));
@@ -46,7 +46,7 @@ TEST(GameReadsData, SequencerTimesTheTuneToItsLastNote)
     ASSERT_EQ(load.error, sound::MidiLoadError::None);
     ASSERT_TRUE(load.sequence.has_value());
     const double seconds = double(load.sequence->endSample) / double(sound::kSequenceRate);
-    EXPECT_NEAR(seconds, 50.909, 0.01);
+    EXPECT_NEAR(seconds, 47.380, 0.01);
     // The last event is a release, not a note left to ring past the end,
     // and it comes close enough to the end that the restart follows on.
     ASSERT_FALSE(load.sequence->events.empty());
@@ -74,7 +74,7 @@ TEST(GameReadsData, SynthesiserPlaysEveryBarOfTheTune)
 
     const std::scoped_lock lock(synth->mutex());
     synth->prepare(tune);
-    const double barFrames = double(sound::kSequenceRate) * 60 * 4 / 132;
+    const double barFrames = double(sound::kSequenceRate) * 60 * 4 / 140;
     std::vector<double> energy(28), frames(28);
     double peak = 0;
     std::int64_t now = 0;
