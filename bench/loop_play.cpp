@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     windows::qt::QtShell shell;
     game::Form1 form1(timers, multimedia, shell);
     form1.Form_Load();
-    sound.startBackgroundWork();
+    const game::GameState& state = form1.state();
+    sound.startBackgroundWork({state.spinSoundPath, state.warningSoundPath, state.slashSoundPath});
     if (!sound.engine().music().waitUntilReady(std::chrono::seconds(60)) || !sound.engine().music().hasSynth()) {
         std::fprintf(stderr, "loop_play: no SoundFont or no FluidSynth\n");
         return 1;
