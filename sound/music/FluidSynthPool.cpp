@@ -25,10 +25,6 @@ Pool& pool()
 
 void giveBack(FluidSynthEngine* engine)
 {
-    if (!fluid::quirks().crashesDeletingSynths) {
-        delete engine;
-        return;
-    }
     {
         std::lock_guard lock(engine->mutex());
         // Silent, not merely released: the next owner's first block must not hear this one's
@@ -42,11 +38,6 @@ void giveBack(FluidSynthEngine* engine)
 }
 
 } // namespace
-
-bool openFluidSynth()
-{
-    return fluid::library() != nullptr;
-}
 
 std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath)
 {

@@ -15,8 +15,4 @@ namespace sound {
 // first time (it reads the SoundFont), so never call it on the UI or the audio thread.
 std::shared_ptr<SynthEngine> acquireFluidSynth(const std::string& soundFontPath);
 
-// Opens the FluidSynth library, if that has not been done; false when it is missing or
-// unusable. Slow the first time; acquireFluidSynth() calls it too.
-bool openFluidSynth();
-
 } // namespace sound

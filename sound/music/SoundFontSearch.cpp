@@ -52,13 +52,10 @@ SynthHost::Loader soundFontLoader(std::vector<std::string> places)
 {
     return [places = std::move(places), next = std::size_t{0},
             tried = std::vector<std::filesystem::path>()]() mutable -> std::shared_ptr<SynthEngine> {
-        // Opening the library holds the dynamic loader's lock, which the UI thread may want
-        // meanwhile (a plugin, or the unwinding of an exception), so that runs at normal priority
-        // and is over quickly; the font, read afterwards by a batch thread, gives way to the
-        // window whenever it wakes. Without a font, FluidSynth is not opened at all.
+        // The font is read by a batch thread, which gives way to the window whenever it wakes.
         if (next == 0) {
             const std::vector<std::string_view> views(places.begin(), places.end());
-            if (!findSoundFont(views) || !openFluidSynth())
+            if (!findSoundFont(views))
                 return nullptr;
             SynthHost::yieldToOthers();
         }
