@@ -56,13 +56,13 @@ void quietenLogs()
 
 } // namespace
 
-FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
+std::unique_ptr<FluidSynthEngine> FluidSynthEngine::create(const std::string& path)
 {
     quietenLogs();
     std::optional<SoundFontDirectory> directory = SoundFontDirectory::read(path);
     if (!directory)
         return nullptr;
-    FluidSynthEngine* engine = load(path, Samples::OnDemand);
+    std::unique_ptr<FluidSynthEngine> engine(load(path, Samples::OnDemand));
     if (!engine)
         return nullptr;
     engine->directory_ = std::move(directory);
@@ -72,10 +72,8 @@ FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
     if (memory.get() >= 0 &&
         ::write(memory.get(), presets.data(), presets.size()) == static_cast<ssize_t>(presets.size()))
         engine->chooser_.reset(load("/proc/self/fd/" + std::to_string(memory.get()), Samples::None));
-    if (!engine->chooser_) {
-        delete engine;
+    if (!engine->chooser_)
         return nullptr;
-    }
     return engine;
 }
 

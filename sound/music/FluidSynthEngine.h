@@ -21,7 +21,7 @@ class FluidSynthEngine final : public SynthEngine {
 public:
     // Null when the font is refused, by FluidSynth or because its
     // directory cannot be read (SoundFontCheck). Slow: it reads the font's directory.
-    static FluidSynthEngine* create(const std::string& path);
+    static std::unique_ptr<FluidSynthEngine> create(const std::string& path);
     ~FluidSynthEngine() override;
     FluidSynthEngine(const FluidSynthEngine&) = delete;
     FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;

@@ -2,7 +2,7 @@
 
 #include "SoundFontSearch.h"
 
-#include "FluidSynthPool.h"
+#include "FluidSynthEngine.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +68,7 @@ SynthHost::Loader soundFontLoader(std::vector<std::string> places)
             if (error || std::find(tried.begin(), tried.end(), file) != tried.end())
                 continue;
             tried.push_back(file);
-            if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(file.string()))
+            if (std::shared_ptr<SynthEngine> engine = FluidSynthEngine::create(file.string()))
                 return engine;
         }
         return nullptr;
