@@ -4,7 +4,7 @@
 // reader accepts, FluidSynth must take every message of it (resets, bank selects, kits, any
 // system-exclusive message), choose its instruments while the loader prepares the tune and
 // play its first seconds without crashing.
-#include "FluidSynthPool.h"
+#include "FluidSynthEngine.h"
 #include "MidiFile.h"
 #include "Sequencer.h"
 #include "SynthHost.h"
@@ -18,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const std::shared_ptr<sound::SynthEngine> engine =
-        sound::acquireFluidSynth("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        sound::FluidSynthEngine::create("/usr/share/sounds/sf2/TimGM6mb.sf2");
     std::optional<sound::MidiSequence> tune = sound::parseMidi(std::span(data, size));
     if (!engine || !tune)
         return 0;

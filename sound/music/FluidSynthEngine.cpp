@@ -4,10 +4,12 @@
 
 #include "FileDescriptor.h"
 
+#include <glib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -30,15 +32,37 @@ constexpr std::array<std::uint8_t, 9> kGsReset{0x41, 0x7F, 0x42, 0x12, 0x40, 0x0
 // (the piano and the drum kit are 16 MB of FluidR3_GM), whether the tune plays them or not.
 constexpr int kOutOfReach = 0x10000;
 
+// How many errors FluidSynth has logged so far, by any synthesiser: its log names none.
+std::atomic<unsigned> errorsLogged{0};
+
+// FluidSynth writes its messages to the terminal unless told otherwise, and asks libinstpatch
+// about any file it cannot read itself, which reports what it dislikes through glib's log. The
+// game prints nothing, and counts FluidSynth's errors.
+void quietenLogs()
+{
+    static const bool done = [] {
+        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
+            fluid_set_log_function(
+                level,
+                level <= FLUID_ERR
+                    ? [](int, const char*, void*) { errorsLogged.fetch_add(1, std::memory_order_relaxed); }
+                    : [](int, const char*, void*) {},
+                nullptr);
+        g_log_set_default_handler([](const gchar*, GLogLevelFlags, const gchar*, gpointer) { }, nullptr);
+        return true;
+    }();
+    (void)done;
+}
+
 } // namespace
 
-FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
+std::unique_ptr<FluidSynthEngine> FluidSynthEngine::create(const std::string& path)
 {
-    const fluid::Fluid* api = fluid::library();
+    quietenLogs();
     std::optional<SoundFontDirectory> directory = SoundFontDirectory::read(path);
-    if (!api || !directory)
+    if (!directory)
         return nullptr;
-    FluidSynthEngine* engine = load(*api, path, Samples::OnDemand);
+    std::unique_ptr<FluidSynthEngine> engine(load(path, Samples::OnDemand));
     if (!engine)
         return nullptr;
     engine->directory_ = std::move(directory);
@@ -47,39 +71,37 @@ FluidSynthEngine* FluidSynthEngine::create(const std::string& path)
     const ombura::FileDescriptor memory(memfd_create("ombura-presets", MFD_CLOEXEC));
     if (memory.get() >= 0 &&
         ::write(memory.get(), presets.data(), presets.size()) == static_cast<ssize_t>(presets.size()))
-        engine->chooser_.reset(load(*api, "/proc/self/fd/" + std::to_string(memory.get()), Samples::None));
-    if (!engine->chooser_) {
-        delete engine;
+        engine->chooser_.reset(load("/proc/self/fd/" + std::to_string(memory.get()), Samples::None));
+    if (!engine->chooser_)
         return nullptr;
-    }
     return engine;
 }
 
-FluidSynthEngine* FluidSynthEngine::load(const fluid::Fluid& fl, const std::string& path, Samples samples)
+FluidSynthEngine* FluidSynthEngine::load(const std::string& path, Samples samples)
 {
-    fluid_settings_t* settings = fl.new_fluid_settings();
+    fluid_settings_t* settings = new_fluid_settings();
     if (!settings)
         return nullptr;
-    fl.fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
-    fl.fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+    fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
+    fluid_settings_setint(settings, "synth.midi-channels", kChannels);
     // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
-    fl.fluid_settings_setint(settings, "synth.reverb.active", 0);
-    fl.fluid_settings_setint(settings, "synth.chorus.active", 0);
+    fluid_settings_setint(settings, "synth.reverb.active", 0);
+    fluid_settings_setint(settings, "synth.chorus.active", 0);
     // Only the instruments in use are kept in memory: the full GM font is ~150 MB. A font without
     // samples is read whole: there is nothing to keep.
-    fl.fluid_settings_setint(settings, "synth.dynamic-sample-loading", samples == Samples::OnDemand ? 1 : 0);
-    fl.fluid_settings_setint(settings, "synth.lock-memory", 0);
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", samples == Samples::OnDemand ? 1 : 0);
+    fluid_settings_setint(settings, "synth.lock-memory", 0);
     if (samples == Samples::None)
-        fl.fluid_settings_setint(settings, "synth.polyphony", 1);
+        fluid_settings_setint(settings, "synth.polyphony", 1);
 
-    fluid_synth_t* synth = fl.new_fluid_synth(settings);
+    fluid_synth_t* synth = new_fluid_synth(settings);
     if (!synth) {
-        fl.delete_fluid_settings(settings);
+        delete_fluid_settings(settings);
         return nullptr;
     }
-    auto* engine = new FluidSynthEngine(fl, path, settings, synth);
+    auto* engine = new FluidSynthEngine(path, settings, synth);
     // The whole font, with no instrument chosen on any channel yet (see reset()).
-    engine->font_ = fl.fluid_synth_sfload(synth, path.c_str(), 0);
+    engine->font_ = fluid_synth_sfload(synth, path.c_str(), 0);
     if (engine->font_ == FLUID_FAILED) {
         delete engine;
         return nullptr;
@@ -88,15 +110,14 @@ FluidSynthEngine* FluidSynthEngine::load(const fluid::Fluid& fl, const std::stri
     return engine;
 }
 
-FluidSynthEngine::FluidSynthEngine(const fluid::Fluid& fl, std::string path, fluid_settings_t* settings,
-                                   fluid_synth_t* synth)
-    : fl_(fl), path_(std::move(path)), settings_(settings), synth_(synth)
+FluidSynthEngine::FluidSynthEngine(std::string path, fluid_settings_t* settings, fluid_synth_t* synth)
+    : path_(std::move(path)), settings_(settings), synth_(synth)
 { }
 
 FluidSynthEngine::~FluidSynthEngine()
 {
-    fl_.delete_fluid_synth(synth_);
-    fl_.delete_fluid_settings(settings_);
+    delete_fluid_synth(synth_);
+    delete_fluid_settings(settings_);
 }
 
 void FluidSynthEngine::channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
@@ -104,30 +125,32 @@ void FluidSynthEngine::channelMessage(std::uint8_t status, std::uint8_t data1, s
     const int channel = status & 0x0F;
     switch (status & 0xF0) {
     case 0x80:
-        fl_.fluid_synth_noteoff(synth_, channel, data1);
+        fluid_synth_noteoff(synth_, channel, data1);
         break;
     case 0x90:
         if (data2 > 0)
             choosePowerOnInstrument(channel);
         if (playable_)
-            fl_.fluid_synth_noteon(synth_, channel, data1, data2);
+            fluid_synth_noteon(synth_, channel, data1, data2);
         break;
     case 0xA0:
-        fl_.fluid_synth_key_pressure(synth_, channel, data1, data2);
+        fluid_synth_key_pressure(synth_, channel, data1, data2);
         break;
     case 0xB0:
-        if (!fluid::quirks().mixesIntoEffectsOff || (data1 != kReverbSend && data1 != kChorusSend))
-            fl_.fluid_synth_cc(synth_, channel, data1, data2);
+        // With reverb and chorus off, FluidSynth still mixes every voice into their send buffers
+        // by these two controllers, about 7 % of the work on a tune: they are left out.
+        if (data1 != kReverbSend && data1 != kChorusSend)
+            fluid_synth_cc(synth_, channel, data1, data2);
         break;
     case 0xC0:
         chosen_ |= 1u << channel;
-        fl_.fluid_synth_program_change(synth_, channel, data1);
+        fluid_synth_program_change(synth_, channel, data1);
         break;
     case 0xD0:
-        fl_.fluid_synth_channel_pressure(synth_, channel, data1);
+        fluid_synth_channel_pressure(synth_, channel, data1);
         break;
     case 0xE0:
-        fl_.fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
+        fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
         break;
     default:
         break;
@@ -138,23 +161,23 @@ void FluidSynthEngine::sysex(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0 || size > 0xFFFF)
         return;
-    fl_.fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr,
-                          nullptr, 0);
+    fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr, nullptr,
+                      0);
 }
 
 void FluidSynthEngine::soundOff()
 {
     for (int channel = 0; channel < kChannels; ++channel)
-        fl_.fluid_synth_all_sounds_off(synth_, channel);
+        fluid_synth_all_sounds_off(synth_, channel);
     dropBufferedFrames();
 }
 
 void FluidSynthEngine::releaseAll()
 {
     for (int channel = 0; channel < kChannels; ++channel) {
-        fl_.fluid_synth_cc(synth_, channel, 64, 0); // sustain
-        fl_.fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
-        fl_.fluid_synth_all_notes_off(synth_, channel);
+        fluid_synth_cc(synth_, channel, 64, 0); // sustain
+        fluid_synth_cc(synth_, channel, 66, 0); // sostenuto
+        fluid_synth_all_notes_off(synth_, channel);
     }
 }
 
@@ -163,26 +186,23 @@ void FluidSynthEngine::releaseAll()
 // power-on instrument is chosen at its first note instead (see channelMessage).
 void FluidSynthEngine::reset()
 {
-    fl_.fluid_synth_set_bank_offset(synth_, font_, kOutOfReach);
-    if (fluid::quirks().gsResetRestoresBankRules)
-        sysex(kGsReset.data(), kGsReset.size());
-    else
-        fl_.fluid_synth_system_reset(synth_);
-    fl_.fluid_synth_set_bank_offset(synth_, font_, 0);
+    fluid_synth_set_bank_offset(synth_, font_, kOutOfReach);
+    sysex(kGsReset.data(), kGsReset.size());
+    fluid_synth_set_bank_offset(synth_, font_, 0);
     chosen_ = 0;
     dropBufferedFrames();
 }
 
 bool FluidSynthEngine::sounding()
 {
-    return fl_.fluid_synth_get_active_voice_count(synth_) > 0;
+    return fluid_synth_get_active_voice_count(synth_) > 0;
 }
 
 void FluidSynthEngine::renderAdd(float* out, int frames)
 {
     while (frames > 0) {
         const int n = std::min(frames, kScratchFrames);
-        fl_.fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+        fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
         rendered_ += static_cast<std::uint64_t>(n);
         const std::size_t samples = static_cast<std::size_t>(n) * 2;
         for (std::size_t i = 0; i < samples; ++i)
@@ -206,21 +226,24 @@ bool FluidSynthEngine::prepare(const MidiSequence& tune)
     // allow, plays none of it, and reads nothing for it.
     if (!bytes || *bytes > kMaxTuneSampleBytes)
         wanted.clear();
-    const unsigned errorsBefore = fluid::errorsLogged();
+    const unsigned errorsBefore = errorsLogged.load(std::memory_order_relaxed);
     bool whole = bytes && *bytes <= kMaxTuneSampleBytes;
     for (const Preset& p : wanted) {
         if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
-            fl_.fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
+            fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
             whole = false;
     }
     // The new ones are in before the old ones go, so that an instrument both tunes share is
     // never dropped and read again.
     for (const Preset& p : pinned_) {
         if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
-            fl_.fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
+            fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
     }
     pinned_ = std::move(wanted);
-    if (fluid::quirks().crashesOnUnreadSamples && fluid::errorsLogged() != errorsBefore)
+    // A channel made to choose an instrument whose samples cannot be read (the file gone or
+    // changed since the font was loaded) keeps it, and FluidSynth crashes rendering it; the
+    // failure shows only as an error in its log. After any, the tune plays nothing.
+    if (errorsLogged.load(std::memory_order_relaxed) != errorsBefore)
         whole = false;
     playable_ = whole;
     return whole;
@@ -233,10 +256,10 @@ std::vector<FluidSynthEngine::Preset> FluidSynthEngine::choices(const MidiSequen
     reset();
     std::vector<Preset> chosen;
     const auto note = [&](int channel) {
-        fluid_preset_t* preset = fl_.fluid_synth_get_channel_preset(synth_, channel);
+        fluid_preset_t* preset = fluid_synth_get_channel_preset(synth_, channel);
         if (!preset)
             return;
-        const Preset p{fl_.fluid_preset_get_banknum(preset), fl_.fluid_preset_get_num(preset)};
+        const Preset p{fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)};
         if (std::find(chosen.begin(), chosen.end(), p) == chosen.end())
             chosen.push_back(p);
     };
@@ -261,14 +284,15 @@ std::vector<FluidSynthEngine::Preset> FluidSynthEngine::choices(const MidiSequen
     return chosen;
 }
 
+// fluid_synth_write_float() renders whole blocks of fluid_synth_get_internal_bufsize() frames and
+// hands them out piecemeal: up to a block of sound from before a call that silences would still
+// be heard after it, so it is rendered here and thrown away.
 void FluidSynthEngine::dropBufferedFrames()
 {
-    if (!fluid::quirks().holdsRenderedBlocks)
-        return;
-    const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fl_.fluid_synth_get_internal_bufsize(synth_)));
+    const std::uint64_t block = static_cast<std::uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
     const int waiting = static_cast<int>((block - rendered_ % block) % block);
     if (waiting > 0 && waiting <= kScratchFrames) {
-        fl_.fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+        fluid_synth_write_float(synth_, waiting, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
         rendered_ += static_cast<std::uint64_t>(waiting);
     }
 }
@@ -283,9 +307,9 @@ void FluidSynthEngine::choosePowerOnInstrument(int channel)
         return;
     chosen_ |= bit;
     const int bank = channel == kDrumChannel ? kDrumBank : 0;
-    fluid_sfont_t* sfont = fl_.fluid_synth_get_sfont_by_id(synth_, font_);
-    if (!fl_.fluid_synth_get_channel_preset(synth_, channel) && sfont && fl_.fluid_sfont_get_preset(sfont, bank, 0))
-        fl_.fluid_synth_program_select(synth_, channel, font_, bank, 0);
+    fluid_sfont_t* sfont = fluid_synth_get_sfont_by_id(synth_, font_);
+    if (!fluid_synth_get_channel_preset(synth_, channel) && sfont && fluid_sfont_get_preset(sfont, bank, 0))
+        fluid_synth_program_select(synth_, channel, font_, bank, 0);
 }
 
 } // namespace sound

@@ -2,13 +2,15 @@
 
 #pragma once
 
-#include "FluidSynthLibrary.h"
 #include "SoundFontCheck.h"
 #include "SynthEngine.h"
+
+#include <fluidsynth.h>
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +19,9 @@ namespace sound {
 // A FluidSynth synthesiser with one SoundFont loaded whole, its samples read on demand.
 class FluidSynthEngine final : public SynthEngine {
 public:
-    // Null when FluidSynth is missing or the font is refused, by FluidSynth or because its
+    // Null when the font is refused, by FluidSynth or because its
     // directory cannot be read (SoundFontCheck). Slow: it reads the font's directory.
-    static FluidSynthEngine* create(const std::string& path);
+    static std::unique_ptr<FluidSynthEngine> create(const std::string& path);
     ~FluidSynthEngine() override;
     FluidSynthEngine(const FluidSynthEngine&) = delete;
     FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;
@@ -41,13 +43,12 @@ private:
     using Preset = PresetNumber;
     enum class Samples { OnDemand, None };
 
-    FluidSynthEngine(const fluid::Fluid& fl, std::string path, fluid_settings_t* settings, fluid_synth_t* synth);
-    static FluidSynthEngine* load(const fluid::Fluid& fl, const std::string& path, Samples samples);
+    FluidSynthEngine(std::string path, fluid_settings_t* settings, fluid_synth_t* synth);
+    static FluidSynthEngine* load(const std::string& path, Samples samples);
     std::vector<Preset> choices(const MidiSequence& tune);
     void dropBufferedFrames();
     void choosePowerOnInstrument(int channel);
 
-    const fluid::Fluid& fl_;
     std::string path_;
     fluid_settings_t* settings_; // the synth reads it for as long as it lives
     fluid_synth_t* synth_;

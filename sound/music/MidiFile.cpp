@@ -279,6 +279,40 @@ std::optional<Bytes> unwrapRmid(Bytes file)
 
 } // namespace
 
+namespace {
+
+// Puts the events of every track on the sample clock, in order, into `sequence`; false when a
+// time lies beyond what the clock can count.
+bool timeEvents(std::vector<RawEvent>& raw, Clock& clock, MidiSequence& sequence)
+{
+    // Tracks were read one after another; a stable sort by tick interleaves them and keeps
+    // the order within a track and, at equal ticks, the order of the tracks.
+    std::stable_sort(raw.begin(), raw.end(), [](const RawEvent& a, const RawEvent& b) { return a.tick < b.tick; });
+
+    sequence.events.reserve(raw.size());
+    for (const RawEvent& r : raw) {
+        std::int64_t sample = 0;
+        if (!clock.advance(r.tick, sample))
+            return false;
+        sequence.endSample = std::max(sequence.endSample, sample);
+        if (r.status == kMeta) {
+            if (r.data1 == kMetaTempo)
+                clock.setTempo(r.aux);
+            continue;
+        }
+        MidiEvent e;
+        e.sample = sample;
+        e.status = r.status;
+        e.data1 = r.data1;
+        e.data2 = r.data2;
+        e.sysex = r.status == 0xF0 ? r.aux : 0;
+        sequence.events.push_back(e);
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<MidiSequence> parseMidi(Bytes bytes)
 {
     if (bytes.size() > kMaxMidiFileBytes)
@@ -321,29 +355,8 @@ std::optional<MidiSequence> parseMidi(Bytes bytes)
         at = body + size;
     }
 
-    // Tracks were read one after another; a stable sort by tick interleaves them and keeps
-    // the order within a track and, at equal ticks, the order of the tracks.
-    std::stable_sort(raw.begin(), raw.end(), [](const RawEvent& a, const RawEvent& b) { return a.tick < b.tick; });
-
-    sequence.events.reserve(raw.size());
-    for (const RawEvent& r : raw) {
-        std::int64_t sample = 0;
-        if (!clock->advance(r.tick, sample))
-            return std::nullopt;
-        sequence.endSample = std::max(sequence.endSample, sample);
-        if (r.status == kMeta) {
-            if (r.data1 == kMetaTempo)
-                clock->setTempo(r.aux);
-            continue;
-        }
-        MidiEvent e;
-        e.sample = sample;
-        e.status = r.status;
-        e.data1 = r.data1;
-        e.data2 = r.data2;
-        e.sysex = r.status == 0xF0 ? r.aux : 0;
-        sequence.events.push_back(e);
-    }
+    if (!timeEvents(raw, *clock, sequence))
+        return std::nullopt;
     sequence.events.shrink_to_fit();
     return sequence;
 }

@@ -18,21 +18,14 @@ namespace sound {
 // Every cut (stop, close, a new tune) fades what sounds to silence over kCutFadeFrames before
 // the voices are silenced, so a cut never steps; the device reads stopped at once all the same.
 //
-// The UI thread's calls (load, unload, play, stop, playing) only touch a small mailbox under a
-// mutex that render() also holds for a few instructions at the start of a block and, when the
-// tune ends, once more; the synthesis itself runs outside it. The position belongs to the audio
-// thread: stop leaves it where it is, play goes on from it, load puts it back to the start.
-//
-// A playing tune is rendered up to kAheadFrames ahead of what the device asks for and handed
-// out from there. The synthesiser is then woken a quarter as often as the device, and most of
-// its cost on a short block is waking: its voices and tables are out of the cache each time.
-// Only notes are sent ahead of the sound; a controller, program or system message ends the
-// stretch, so that a stop leaves the channels exactly as at the last sample heard. A cut fades
-// what was rendered ahead and throws the rest away; play goes on from the sample heard.
+// The UI thread's calls (load, unload, play, stop) queue a request under a mutex and say at
+// once what the device reads; the audio thread owns everything else, takes the requests at the
+// start of each block and applies them in order, each by its own transition. The position is
+// the audio thread's: stop leaves it where it is, play goes on from it, load puts it back to
+// the start.
 class Sequencer {
 public:
     static constexpr int kCutFadeFrames = static_cast<int>(kSequenceRate / 125); // 8 ms
-    static constexpr int kAheadFrames = 2048; // 43 ms
 
     explicit Sequencer(SynthHost& host);
 
@@ -50,42 +43,53 @@ public:
     // Notes still ringing after the tune stopped by itself.
     bool sounding() const { return sounding_.load(std::memory_order_acquire); }
 
-    // Frames of the tune handed out so far; read it only between render() calls (tests, tools).
-    std::int64_t position() const { return position_ - (aheadOfTune_ ? aheadLeft() : 0); }
+    // Frames of the tune played so far; read it only between render() calls (tests, tools).
+    std::int64_t position() const { return position_; }
 
 private:
-    struct Mailbox {
-        std::shared_ptr<const MidiSequence> sequence;
+    // What the audio thread is doing with the tune.
+    enum class State {
+        Stopped, // nothing moves; what still rings after the tune's end rings out
+        Cutting, // what sounds fades out, then the synthesiser is reset or silenced
+        Waiting, // asked to play, waiting for the tune's instruments
+        Playing, // the tune runs on the sample clock
+    };
+    // What a cut does once its fade is over: a stop silences, a new tune also resets.
+    enum class Cut { Silence, Reset };
+
+    struct Request {
+        enum class Kind { Load, Play, Stop } kind;
+        std::shared_ptr<const MidiSequence> tune; // Load's; afterwards, the tune it replaced
         std::uint64_t serial = 0;
-        bool playing = false;
-        std::uint64_t command = 0; // counts play and stop, so the audio thread can tell a stale end
-        bool silence = false;
-        // A tune the audio thread let go of; dropped here so it is never freed on that thread.
-        std::shared_ptr<const MidiSequence> retired;
     };
 
-    void setPlaying(bool on);
-    // Plays the tune into out[done, frames). At its end, unless `mayEnd` is false, the notes are
-    // released and the sequencer stops.
-    void advance(SynthEngine* synth, float* out, int frames, int& done, std::uint64_t command, bool mayEnd = true);
+    // UI thread, with mutex_ held: queues a request, and frees the tunes of those taken.
+    void push(Request request);
+
+    // Audio thread: the transitions.
+    void takeRequests();
+    void onLoad(Request& request);
+    void onPlay();
+    void onStop();
+    void beginCut(Cut cut);
+    // Fades what sounds into `out`; at the fade's end silences or resets. Returns frames used.
+    int continueCut(SynthEngine* synth, float* out, int frames);
+    void finishCut(SynthEngine* synth);
+    void startPlaying(SynthEngine* synth, std::uint64_t preparedSerial);
+    // Plays the tune into out[done, frames); returns the new `done`.
+    int playTune(SynthEngine* synth, float* out, int done, int frames);
+    void endTune(SynthEngine* synth);
     // Sends the events due at the current position.
     void dispatchDue(SynthEngine* synth);
-    // Renders the tune ahead when at least `wanted` frames can be; false when it was not.
-    bool renderAhead(SynthEngine& synth, int wanted);
-    // Adds up to `frames` of what was rendered ahead into `out`; returns how many.
-    int takeAhead(float* out, int frames);
-    int aheadLeft() const { return aheadEnd_ - aheadRead_; }
-    // A cut: what was rendered ahead is only sound to fade from now on. With `rewind` the tune
-    // goes back to the sample last handed out, and will send again the notes it sent ahead.
-    void releaseAhead(bool rewind);
-    // Renders what still sounds, fading, into the start of `out`; returns the frames used.
-    int fadeOut(SynthEngine& synth, float* out, int frames);
 
     SynthHost& host_; // the audio thread reads its engine; the UI thread queues work with it
 
-    mutable std::mutex mutex_; // guards box_; either thread holds it for a few instructions
-    Mailbox box_; // the UI thread writes it; the audio thread takes it over at a block's start
-    std::atomic<bool> playing_{false}; // written with box_.playing, under mutex_; read without it
+    mutable std::mutex mutex_; // guards the queue; either thread holds it for a few instructions
+    std::vector<Request> requests_;
+    std::size_t taken_ = 0; // requests_[0, taken_) are done, kept for the UI thread to free
+    std::uint64_t serial_ = 0; // the UI thread's count of loads
+    bool loaded_ = false; // the UI thread's: a tune is in place
+    std::atomic<bool> playing_{false}; // what the device reads; written under mutex_
     std::atomic<bool> sounding_{false}; // the audio thread's, after each block; the UI thread reads it
     // A cut (stop, close, a new tune) was asked for while something sounded, and the audio
     // thread has not faded it out yet. The UI thread sets it, the audio thread clears it, and the
@@ -93,19 +97,15 @@ private:
     std::atomic<bool> cutting_{false};
 
     // Audio thread only.
+    State state_ = State::Stopped;
+    Cut cut_ = Cut::Silence;
+    bool wantsPlay_ = false; // the last of play and stop taken was play
+    int fadeLeft_ = -1; // frames of the cut's fade still to render; -1 before the fade begins
     std::shared_ptr<const MidiSequence> current_;
     std::uint64_t currentSerial_ = 0;
     std::size_t next_ = 0;
     std::int64_t position_ = 0;
-    bool pendingReset_ = false;
-    bool pendingSilence_ = false;
-    int fadeLeft_ = 0; // frames of the cut's fade still to render; 0 when no fade runs
     std::vector<float> fadeScratch_;
-    std::vector<float> ahead_; // stereo frames rendered ahead; [aheadRead_, aheadEnd_) not yet handed out
-    int aheadRead_ = 0;
-    int aheadEnd_ = 0;
-    bool aheadOfTune_ = false; // the synthesiser and position_ are aheadLeft() frames past the sound
-    std::size_t aheadFirst_ = 0; // next_ when the stretch began: no event before it is sent again
 };
 
 } // namespace sound

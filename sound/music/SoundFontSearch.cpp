@@ -2,7 +2,7 @@
 
 #include "SoundFontSearch.h"
 
-#include "FluidSynthPool.h"
+#include "FluidSynthEngine.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,13 +52,10 @@ SynthHost::Loader soundFontLoader(std::vector<std::string> places)
 {
     return [places = std::move(places), next = std::size_t{0},
             tried = std::vector<std::filesystem::path>()]() mutable -> std::shared_ptr<SynthEngine> {
-        // Opening the library holds the dynamic loader's lock, which the UI thread may want
-        // meanwhile (a plugin, or the unwinding of an exception), so that runs at normal priority
-        // and is over quickly; the font, read afterwards by a batch thread, gives way to the
-        // window whenever it wakes. Without a font, FluidSynth is not opened at all.
+        // The font is read by a batch thread, which gives way to the window whenever it wakes.
         if (next == 0) {
             const std::vector<std::string_view> views(places.begin(), places.end());
-            if (!findSoundFont(views) || !openFluidSynth())
+            if (!findSoundFont(views))
                 return nullptr;
             SynthHost::yieldToOthers();
         }
@@ -71,7 +68,7 @@ SynthHost::Loader soundFontLoader(std::vector<std::string> places)
             if (error || std::find(tried.begin(), tried.end(), file) != tried.end())
                 continue;
             tried.push_back(file);
-            if (std::shared_ptr<SynthEngine> engine = acquireFluidSynth(file.string()))
+            if (std::shared_ptr<SynthEngine> engine = FluidSynthEngine::create(file.string()))
                 return engine;
         }
         return nullptr;

@@ -8,7 +8,7 @@
 #include "AudioSource.h"
 #include "DataFiles.h"
 #include "EffectFile.h"
-#include "FluidSynthPool.h"
+#include "FluidSynthEngine.h"
 #include "MidiFile.h"
 #include "SoundFontSearch.h"
 
@@ -66,7 +66,7 @@ TEST(GameReadsData, SynthesiserPlaysEveryBarOfTheTune)
         font = sound::findSoundFont();
     if (!font)
         SKIP_UNLESS_CI("no General MIDI SoundFont installed");
-    const auto synth = sound::acquireFluidSynth(*font);
+    const auto synth = sound::FluidSynthEngine::create(*font);
     ASSERT_NE(synth, nullptr);
     const sound::MidiLoad load = sound::loadMidiFile(kData + std::string(assets::kMusicFile));
     ASSERT_TRUE(load.sequence.has_value());
