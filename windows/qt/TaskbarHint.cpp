@@ -31,12 +31,10 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
     return atom;
 }
 
-} // namespace
-#endif
-
-void keepOffTaskbar(QWidget* window)
+// Writes two atoms into one of `window`'s properties on X, appended to what is there or in its
+// place; elsewhere, or when X cannot name them, nothing happens.
+void setAtoms(QWidget* window, const char* property, const std::array<const char*, 2>& values, std::uint8_t mode)
 {
-#if QT_CONFIG(xcb)
     if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -44,16 +42,24 @@ void keepOffTaskbar(QWidget* window)
     if (!connection)
         return;
     const auto id = static_cast<xcb_window_t>(window->winId());
-    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
-    const std::array<xcb_atom_t, 2> skip{internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                         internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
-    if (state == XCB_ATOM_NONE || skip[0] == XCB_ATOM_NONE || skip[1] == XCB_ATOM_NONE)
+    const xcb_atom_t name = internAtom(connection, property);
+    const std::array<xcb_atom_t, 2> atoms{internAtom(connection, values[0]), internAtom(connection, values[1])};
+    if (name == XCB_ATOM_NONE || atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE)
         return;
+    xcb_change_property(connection, mode, id, name, XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(atoms.size()),
+                        atoms.data());
+    xcb_flush(connection);
+}
+
+} // namespace
+#endif
+
+void keepOffTaskbar(QWidget* window)
+{
+#if QT_CONFIG(xcb)
     // Before the first map the property is ours to set; Qt keeps what it finds there when it adds
     // its own states on show.
-    xcb_change_property(connection, XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32,
-                        static_cast<std::uint32_t>(skip.size()), skip.data());
-    xcb_flush(connection);
+    setAtoms(window, "_NET_WM_STATE", {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}, XCB_PROP_MODE_APPEND);
 #else
     (void)window;
 #endif
@@ -62,23 +68,9 @@ void keepOffTaskbar(QWidget* window)
 void askForFrameWithoutMinimise(QWidget* window, const char* fallback)
 {
 #if QT_CONFIG(xcb)
-    if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return;
-    const auto id = static_cast<xcb_window_t>(window->winId());
-    const xcb_atom_t property = internAtom(connection, "_NET_WM_WINDOW_TYPE");
     const std::string other = std::string("_NET_WM_WINDOW_TYPE_") + fallback;
-    const std::array<xcb_atom_t, 2> types{internAtom(connection, "_NET_WM_WINDOW_TYPE_TOOLBAR"),
-                                          internAtom(connection, other.c_str())};
-    if (property == XCB_ATOM_NONE || types[0] == XCB_ATOM_NONE || types[1] == XCB_ATOM_NONE)
-        return;
     // Qt writes the type when it makes the native window and again only when the flags change.
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, property, XCB_ATOM_ATOM, 32,
-                        static_cast<std::uint32_t>(types.size()), types.data());
-    xcb_flush(connection);
+    setAtoms(window, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_TOOLBAR", other.c_str()}, XCB_PROP_MODE_REPLACE);
 #else
     (void)window;
     (void)fallback;
