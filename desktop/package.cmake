@@ -92,10 +92,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# dpkg-shlibdeps finds what the program links (Qt, the C++ runtime, libsndfile). FluidSynth, SDL,
-# libsoxr, libsamplerate, ALSA and glib (whose log the game silences) are opened at run time, so
-# they are named here (libsndfile too, as before); so is Qt's X11 platform plugin, which Qt itself only recommends but without
-# which the window cannot open. The music needs a General MIDI SoundFont: FluidR3_GM, which then
+# dpkg-shlibdeps finds what the program links (Qt, the C++ runtime, FluidSynth, SDL, libsndfile,
+# glib). libsoxr, libsamplerate and ALSA (whose log the game silences) are opened at run time, so
+# they are named here; the linked sound libraries and glib are named too, as before. So is Qt's
+# X11 platform plugin, which Qt itself only recommends but without which the window cannot open. The music needs a General MIDI SoundFont: FluidR3_GM, which then
 # is the system's default one, as after ./play (TimGM6mb, which FluidSynth's library pulls in,
 # ranks below it). The texts need the two Japanese fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

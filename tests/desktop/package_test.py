@@ -163,7 +163,7 @@ class ControlTest(unittest.TestCase):
     def test_depends_names_the_package_of_every_library_the_program_loads(self):
         program = PACKAGE.at(os.path.join(PROGRAM_DIR, "ombura"))
         sonames = sonames_in(program)
-        # Linked (Qt) and opened at run time (FluidSynth, SDL): both kinds must be among them.
+        # The linked ones (Qt, FluidSynth, SDL) must be among them.
         for expected in ("libQt6Widgets.so.6", "libfluidsynth.so.3", "libSDL2-2.0.so.0"):
             self.assertIn(expected, sonames)
         named = {alt.strip() for clause in PACKAGE.clauses() for alt in clause.split("|")}
