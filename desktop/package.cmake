@@ -93,8 +93,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # dpkg-shlibdeps finds what the program links (Qt, the C++ runtime, FluidSynth, SDL, libsndfile,
-# glib). libsoxr, libsamplerate and ALSA (whose log the game silences) are opened at run time, so
-# they are named here; the linked sound libraries and glib are named too, as before. So is Qt's
+# glib, libsoxr). ALSA, whose log the game silences, is opened at run time, so it is named here;
+# the linked sound libraries and glib are named too, as before. So is Qt's
 # X11 platform plugin, which Qt itself only recommends but without which the window cannot open. The music needs a General MIDI SoundFont: FluidR3_GM, which then
 # is the system's default one, as after ./play (TimGM6mb, which FluidSynth's library pulls in,
 # ranks below it). The texts need the two Japanese fonts.
@@ -105,7 +105,6 @@ set(OMBURA_DEBIAN_DEPENDS
     libsdl2-2.0-0
     libsndfile1
     libsoxr0
-    libsamplerate0
     # Debian 13 renamed it for the 64-bit time_t change; the old name only as an alternative.
     "libasound2t64 | libasound2"
     "libglib2.0-0t64 | libglib2.0-0"

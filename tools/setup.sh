@@ -13,7 +13,7 @@ set -euo pipefail
 play=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev qt6-wayland
-  libfluidsynth-dev libglib2.0-dev libsdl2-dev libsndfile1-dev libsoxr-dev libsamplerate0-dev
+  libfluidsynth-dev libglib2.0-dev libsdl2-dev libsndfile1-dev libsoxr-dev
   abcmidi
   fonts-ipafont-gothic fonts-kouzan-mouhitsu
   fluid-soundfont-gm

@@ -110,7 +110,7 @@ EffectDecode decodeEffect(std::span<const std::uint8_t> image)
 
     auto converted = resampleStereo(stereo, static_cast<std::uint32_t>(format->rate));
     if (!converted)
-        return failure(EffectError::NoLibrary);
+        return failure(EffectError::DecodeFailed);
     if (converted->empty())
         return failure(EffectError::Empty);
     // The filter may ring a little past full scale near a clipped edge.

@@ -18,7 +18,6 @@ enum class EffectError {
     Unreadable,
     TooLarge,
     Empty,
-    NoLibrary, // the file needs resampling and no resampler is there
     Unsupported, // not a format libsndfile reads, or one it cannot make sense of
     BadFormat, // a rate or a channel count past our limits
     TooLong,

@@ -14,12 +14,9 @@ namespace sound {
 // so the tail of a sound is never cut short.
 std::size_t resampledFrames(std::size_t frames, std::uint32_t rate);
 
-// Opens the resampling library now; true when there is one.
-bool openResampler();
-
 // Converts interleaved stereo float from `rate` to the output rate, returning exactly
-// resampledFrames() frames. At the output rate the samples come back as they are; otherwise
-// nothing when no resampling library is there. Runs off the audio thread: it allocates.
+// resampledFrames() frames. At the output rate the samples come back as they are; nothing
+// when libsoxr refuses the conversion. Runs off the audio thread: it allocates.
 std::optional<std::vector<float>> resampleStereo(std::span<const float> stereo, std::uint32_t rate);
 
 } // namespace sound
