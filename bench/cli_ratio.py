@@ -30,7 +30,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 import sound_servers as ss  # noqa: E402
 from xvfb import start_xvfb  # noqa: E402
 
-from process import cpu_seconds, peak_rss_mib, xdo  # noqa: E402
+from process import cpu_seconds, open_game, peak_rss_mib, xdo  # noqa: E402
 
 FONT = os.environ.get("FONT", "/usr/share/sounds/sf2/default-GM.sf2")
 QUIET_SECONDS = 7.0
@@ -65,13 +65,8 @@ def cli_turn(tune, env):
 
 def game_turn(ombura, env, presses):
     """B (presses False) or C (True): the game's CPU percent in its window, and peak RSS."""
-    proc = subprocess.Popen([ombura], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc, wid, figure = open_game(ombura, env)
     try:
-        wid = xdo(env, "search", "--sync", "--onlyvisible", "--name", "^Ombura$").split()[0]
-        geo = dict(line.split("=") for line in xdo(env, "getwindowgeometry", "--shell", wid).split())
-        x, y, h = int(geo["X"]), int(geo["Y"]), int(geo["HEIGHT"])
-        figure = (x + 215, y + (h - 269) + 160)
-        time.sleep(2)  # let the SoundFont load and the start settle
         xdo(env, "mousemove", str(figure[0]), str(figure[1]))
         xdo(env, "key", "--window", wid, "F10")
         time.sleep(0.3)

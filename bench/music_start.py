@@ -31,6 +31,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from xvfb import start_xvfb  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from process import peak_rss_mib, xdo  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "5"))
 START_AFTER = float(os.environ.get("START_AFTER", "1.0"))
@@ -89,17 +91,6 @@ def make_folder(build, root, name, tune=None):
         shutil.copy2(tune, os.path.join(folder, "bgm.dat"))
     return os.path.join(folder, "ombura")
 
-
-def xdo(env, *args):
-    return subprocess.run(["xdotool", *args], env=env, check=True, capture_output=True, text=True).stdout
-
-
-def peak_rss_mib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1]) / 1024
-    return 0.0
 
 
 def busiest_thread_cpu_s(pid):

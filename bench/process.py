@@ -33,14 +33,25 @@ def xdo(env, *args):
     return subprocess.run(["xdotool", *args], env=env, check=True, capture_output=True, text=True).stdout
 
 
-def one_run(ombura, env):
+def open_game(ombura, env):
+    """Starts the game and waits for its window; returns the process, the window and the
+    player's figure on the screen, two seconds later (the SoundFont loaded, the start settled)."""
     proc = subprocess.Popen([ombura], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         wid = xdo(env, "search", "--sync", "--onlyvisible", "--name", "^Ombura$").split()[0]
         geo = dict(line.split("=") for line in xdo(env, "getwindowgeometry", "--shell", wid).split())
-        x, y, h = int(geo["X"]), int(geo["Y"]), int(geo["HEIGHT"])
-        figure = (x + 215, y + (h - 269) + 160)
-        time.sleep(2)  # let the SoundFont load and the start settle
+    except BaseException:
+        proc.kill()
+        proc.wait()
+        raise
+    x, y, h = int(geo["X"]), int(geo["Y"]), int(geo["HEIGHT"])
+    time.sleep(2)
+    return proc, wid, (x + 215, y + (h - 269) + 160)
+
+
+def one_run(ombura, env):
+    proc, wid, figure = open_game(ombura, env)
+    try:
 
         before = cpu_seconds(proc.pid)
         time.sleep(10)
