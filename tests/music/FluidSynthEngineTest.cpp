@@ -373,8 +373,9 @@ TEST(FluidSynthEngine, AFontThatCannotPlayTheTuneGivesWayToTheNext)
         // not the samples' and says nothing about the bound.
         if (!kUnderThreadSanitizer) {
             EXPECT_LT(grown, 256u * 1024) << c.what;
-            if (c.outcome == Outcome::Plays)
+            if (c.outcome == Outcome::Plays) {
                 EXPECT_GE(grown, 95u * 1024) << c.what << ": the tune's samples were not read";
+            }
         }
     }
 }
