@@ -29,6 +29,7 @@ import ctypes
 import ctypes.util
 import math
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -42,6 +43,7 @@ import sound_servers as ss  # noqa: E402
 T0 = time.monotonic()
 LOUD = 0.01                 # a sample above this in the last 100 ms: the music plays
 STEP_LIMIT_DBFS = -60.0
+KEYBOARD_ENTER = re.compile(rb"wl_keyboard[@#]\d+\.enter\(")
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
                    "WARNING: ThreadSanitizer", "SUMMARY: AddressSanitizer", "SUMMARY: UndefinedBehavior")
 CRASHES = (signal.SIGSEGV, signal.SIGABRT, signal.SIGBUS, signal.SIGILL, signal.SIGFPE, signal.SIGTRAP)
@@ -208,8 +210,9 @@ def one_run(binary, path, run, session, tmp):
             # The compositor gives the new window the keyboard; keys reach weston's own window
             # on the X server, which has the focus while the pointer is over it.
             xdo(display, "mousemove", 320, 200)
-            wait_for(lambda: game.check_alive() or b"wl_keyboard@" in open(errors, "rb").read()
-                     and b".enter(" in open(errors, "rb").read(), 20, "the window to take the keyboard", 0.1)
+            # libwayland 1.21 writes wl_keyboard@7 where 1.23 writes wl_keyboard#7.
+            wait_for(lambda: game.check_alive() or KEYBOARD_ENTER.search(open(errors, "rb").read()), 20,
+                     "the window to take the keyboard", 0.1)
         else:
             wid = wait_for(lambda: game.check_alive() or xdo(display, "search", "--onlyvisible", "--name",
                                                                 "^Ombura$").split(), 20, "the main window", 0.05)[0]
