@@ -52,8 +52,6 @@ void AudioEngine::startBackgroundWork(std::vector<std::string> effectFiles)
 {
     music_->startLoading();
     effects_.prepare(std::move(effectFiles));
-    if (output_)
-        output_->preload();
 }
 
 void AudioEngine::shutDown()

@@ -36,8 +36,8 @@ public:
     std::uint32_t mciSendString(std::string_view command, char* reply, unsigned capacity) override;
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override;
 
-    // UI thread: loads the SoundFont, decodes the effect files and opens SDL on their own
-    // threads. The program calls it once its window is on screen; calling it again does
+    // UI thread: loads the SoundFont and decodes the effect files on their own threads; SDL
+    // starts at the first sound. The program calls it once its window is on screen; calling it again does
     // nothing new.
     void startBackgroundWork(std::vector<std::string> effectFiles = {});
 

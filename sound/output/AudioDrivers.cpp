@@ -17,26 +17,6 @@ namespace sound {
 
 namespace {
 
-struct DriverBlock {
-    std::string_view driver;
-    int frames;
-};
-
-// PipeWire runs our stream in its graph at the quantum the block size asks for; 512 frames
-// played without a dropout, and a larger quantum only added latency. SDL's PulseAudio driver
-// asks the server to buffer exactly one block and writes the next only when that has drained,
-// so a block is all the slack there is, and at 512 frames the stream ran dry on a busy machine.
-// There the buffer is set on its own (kPulseBufferMs) and the block kept small, so the server
-// holds about four blocks while a press still waits for one. ALSA and SDL's other drivers keep
-// the size that suited the dummy driver. docs/PERFORMANCE.md ("Block sizes through a sound
-// server") has the measurements.
-constexpr DriverBlock kBlocks[] = {
-    {"pipewire", 512},
-    {"pulseaudio", 256},
-    {"alsa", 512},
-};
-constexpr int kDefaultFrames = 512;
-
 const char* env(const char* name)
 {
     const char* value = std::getenv(name);
@@ -63,12 +43,17 @@ bool isServerDriver(std::string_view driver)
     return driver == "pipewire" || driver == "pulseaudio";
 }
 
+// PipeWire runs our stream in its graph at the quantum the block size asks for; 512 frames
+// played without a dropout, and a larger quantum only added latency. SDL's PulseAudio driver
+// asks the server to buffer exactly one block and writes the next only when that has drained,
+// so a block is all the slack there is, and at 512 frames the stream ran dry on a busy machine.
+// There the buffer is set on its own (kPulseBufferMs) and the block kept small, so the server
+// holds about four blocks while a press still waits for one. ALSA and SDL's other drivers keep
+// the size that suited the dummy driver. docs/PERFORMANCE.md ("Block sizes through a sound
+// server") has the measurements.
 int framesPerBufferFor(std::string_view driver)
 {
-    for (const DriverBlock& block : kBlocks)
-        if (block.driver == driver)
-            return block.frames;
-    return kDefaultFrames;
+    return driver == "pulseaudio" ? 256 : 512;
 }
 
 int silenceBeforeCloseFor(std::string_view driver, int framesPerBuffer)

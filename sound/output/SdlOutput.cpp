@@ -157,15 +157,6 @@ void SdlOutput::wake()
     changed_.notify_one();
 }
 
-void SdlOutput::preload()
-{
-    {
-        std::lock_guard lock(mutex_);
-        preloadPending_ = true;
-    }
-    changed_.notify_one();
-}
-
 std::string SdlOutput::driver() const
 {
     std::lock_guard lock(mutex_);
@@ -270,14 +261,6 @@ std::optional<SdlOutput::Clock::time_point> SdlOutput::step(std::unique_lock<std
             open(lock);
         return std::nullopt;
     }
-    if (preloadPending_) {
-        preloadPending_ = false;
-        lock.unlock();
-        calledSdl_ = true;
-        setUp();
-        lock.lock();
-        return std::nullopt;
-    }
 
     switch (s) {
     case State::Running:
@@ -330,8 +313,7 @@ void SdlOutput::run()
     // SDL keeps its last error message for every thread that called it, and only frees that
     // for threads it started itself.
     lock.unlock();
-    if (calledSdl_)
-        SDL_TLSCleanup();
+    SDL_TLSCleanup();
     lock.lock();
     threadEnded_ = true;
     lock.unlock();
@@ -340,7 +322,6 @@ void SdlOutput::run()
 
 bool SdlOutput::openSdl()
 {
-    calledSdl_ = true;
     setUp();
     // A driver kept up since the last quiet close is tried first: it worked, and starting one
     // costs a round trip to the server.

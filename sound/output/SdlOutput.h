@@ -58,13 +58,6 @@ public:
 
     // Any thread: something has started to sound. Never blocks on the device.
     void wake();
-    // Any thread: set SDL up on the output's thread now, so that neither the first sound nor the
-    // first effect has to. Never blocks.
-    void preload();
-    // Sets SDL's hints and quiets ALSA, once per process; the first open does it too. Keep it
-    // off the UI thread: it opens libasound.
-    static void setUp();
-
     // Any thread, at the end of the program: fades the mix out (Mixer::fadeOut), waits while the
     // device plays the fade and what its driver still needs of silence behind it, then has the
     // output's thread close the device and end. SDL's audio thread has ended when it returns,
@@ -98,6 +91,7 @@ private:
     void open(std::unique_lock<std::mutex>& lock);
     void closeDevice(std::unique_lock<std::mutex>& lock, Close how);
     // SDL, on the output's thread only; every one of these may block for a while.
+    static void setUp();
     bool openSdl();
     bool openOnCurrentDriver();
     void quitAudio();
@@ -115,7 +109,6 @@ private:
     bool threadEnded_ = false;
     std::condition_variable ended_;
     bool wakePending_ = false;
-    bool preloadPending_ = false;
     Clock::time_point nextAttempt_{};
     Clock::time_point closeAt_{};
 
@@ -131,7 +124,6 @@ private:
     std::uint32_t device_ = 0; // the SDL_AudioDeviceID while open_; SDL's thread pulls `this`
     bool audioInitialised_ = false; // an SDL driver is up
     bool serverSeen_ = false; // a sound server has served this process
-    bool calledSdl_ = false;
     bool openedBefore_ = false; // a device has played: a failure now is an outage
     std::uint64_t lastFrames_ = 0;
     Clock::time_point lastProgress_{};
