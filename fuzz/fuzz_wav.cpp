@@ -9,12 +9,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto sound = sound::decodeEffect({data, size});
-    if (!sound)
+    const auto decoded = sound::decodeEffect({data, size});
+    if (!decoded)
         return 0;
-    const auto& samples = sound->samples;
+    const auto& samples = decoded->samples;
     constexpr std::size_t longest = std::size_t{48000} * sound::kMaxEffectSeconds + 1;
-    if (samples.empty() || samples.size() % 2 != 0 || sound->frames() > longest)
+    if (samples.empty() || samples.size() % 2 != 0 || decoded->frames() > longest)
         std::abort();
     for (float v : samples) {
         if (!std::isfinite(v) || v < -1.0f || v > 1.0f)

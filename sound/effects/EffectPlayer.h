@@ -93,7 +93,7 @@ private:
         Request newest;
         bool pending = false;
         std::uint64_t ended = 0;
-        Clock::time_point startedAt{};
+        Clock::time_point startedAt{}; // when the newest request was handed over
         bool fading = false; // a cut-off effect is still fading out
     };
     // A request being mixed: the current one, or the one cut off and fading out under it.
@@ -113,7 +113,7 @@ private:
 
     // UI thread.
     const Waveform* soundFor(const std::string& path);
-    bool soundingLocked() const;
+    bool soundingLocked() const; // also active(), on any thread
     void waitUntilEnded(std::uint64_t id);
     bool renderingNow() const { return !probe_ || probe_(); }
 
