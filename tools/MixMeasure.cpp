@@ -3,8 +3,8 @@
 #include "MixMeasure.h"
 
 #include "AudioEngine.h"
+#include "EffectFile.h"
 #include "Multimedia32.h"
-#include "RateConverter.h"
 
 #include <ebur128.h>
 

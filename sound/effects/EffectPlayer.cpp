@@ -2,7 +2,6 @@
 
 #include "EffectPlayer.h"
 
-#include "EffectFile.h"
 #include "SoundPlatform.h"
 
 #include <algorithm>
@@ -13,10 +12,9 @@ namespace sound {
 
 namespace {
 
-std::chrono::steady_clock::duration lengthOf(std::size_t frames)
+std::chrono::duration<double> lengthOf(std::size_t frames)
 {
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(frames) / kOutputRate));
+    return std::chrono::duration<double>(static_cast<double>(frames) / kOutputRate);
 }
 
 // A raised cosine from 0 (x = 0) to 1 (x = 1): its slope is zero at both ends, so the fade
@@ -28,22 +26,13 @@ float ramp(double x)
 
 } // namespace
 
-EffectPlayer::EffectPlayer(std::function<Clock::time_point()> now) : now_(std::move(now))
-{ }
-
-EffectPlayer::~EffectPlayer()
-{
-    settle();
-}
-
-std::shared_ptr<const Waveform> EffectPlayer::defaultSound()
+const Waveform& EffectPlayer::defaultSound()
 {
     // A soft two-partial chime of 180 ms: short enough not to annoy, clearly not silence.
-    static const std::shared_ptr<const Waveform> beep = [] {
+    static const Waveform beep = [] {
         constexpr int frames = kOutputRate * 180 / 1000;
         constexpr double pitch = 1046.5; // C6
         Waveform w;
-        w.samples.resize(static_cast<std::size_t>(frames) * 2);
         for (int i = 0; i < frames; ++i) {
             const double t = static_cast<double>(i) / kOutputRate;
             const double attack = std::min(1.0, t / 0.004);
@@ -51,126 +40,86 @@ std::shared_ptr<const Waveform> EffectPlayer::defaultSound()
             const double envelope = attack * release * std::exp(-t * 14.0);
             const double tone =
                 std::sin(2 * std::numbers::pi * pitch * t) + 0.3 * std::sin(2 * std::numbers::pi * pitch * 2 * t);
-            const auto v = static_cast<float>(0.45 * envelope * tone);
-            w.samples[static_cast<std::size_t>(i) * 2] = v;
-            w.samples[static_cast<std::size_t>(i) * 2 + 1] = v;
+            w.samples.insert(w.samples.end(), 2, static_cast<float>(0.45 * envelope * tone));
         }
-        return std::make_shared<const Waveform>(std::move(w));
+        return w;
     }();
     return beep;
 }
 
-void EffectPlayer::setRenderingProbe(std::function<bool()> probe)
-{
-    probe_ = std::move(probe);
-}
-
-void EffectPlayer::setWakeCallback(std::function<void()> wake)
-{
-    wake_ = std::move(wake);
-}
-
-void EffectPlayer::setStartObserver(std::function<void(int)> observer)
-{
-    startObserver_ = std::move(observer);
-}
-
-bool EffectPlayer::renderingNow() const
-{
-    return !probe_ || probe_();
-}
-
 // --- UI thread ---------------------------------------------------------------------------
-
-namespace {
-
-std::shared_ptr<const Waveform> decode(const std::string& path)
-{
-    EffectDecode result = loadEffectFile(path);
-    return result.sound ? std::make_shared<const Waveform>(std::move(*result.sound)) : nullptr;
-}
-
-} // namespace
 
 void EffectPlayer::prepare(std::vector<std::string> paths)
 {
-    if (preparing_.joinable())
+    if (preparing_.valid())
         return;
-    preparing_ = std::thread([this, paths = std::move(paths)] {
+    std::erase_if(paths, [this](const std::string& path) { return path.empty() || sounds_.contains(path); });
+    preparing_ = std::async(std::launch::async, [paths = std::move(paths)] {
+        Sounds sounds;
         for (const std::string& path : paths)
-            if (!path.empty() && prepared_.count(path) == 0)
-                prepared_[path] = decode(path);
+            if (!sounds.contains(path))
+                sounds.emplace(path, loadEffectFile(path));
+        return sounds;
     });
 }
 
 void EffectPlayer::settle()
 {
-    if (!preparing_.joinable())
-        return;
-    preparing_.join();
-    sounds_.merge(prepared_);
+    if (preparing_.valid())
+        sounds_.merge(preparing_.get());
 }
 
-std::shared_ptr<const Waveform> EffectPlayer::soundFor(const std::string& path)
+const Waveform* EffectPlayer::soundFor(const std::string& path)
 {
     if (path.empty())
         return nullptr;
     settle();
     auto known = sounds_.find(path);
     if (known == sounds_.end())
-        known = sounds_.emplace(path, decode(path)).first;
-    return known->second;
+        known = sounds_.emplace(path, loadEffectFile(path)).first;
+    return known->second ? &*known->second : nullptr;
 }
 
-bool EffectPlayer::soundingLocked(Clock::time_point now)
+bool EffectPlayer::soundingLocked() const
 {
-    Channel& c = channel_;
-    if (c.ended >= c.posted)
+    const Channel& c = channel_;
+    if (c.ended >= c.newest.id)
         return false;
-    if (c.loop || renderingNow() || now - c.startedAt < lengthOf(c.frames))
-        return true;
-    // Nothing renders, and the sound's real-time length has passed: it is over, and must not
-    // start late if an output comes.
-    c.ended = c.posted;
-    c.request.reset();
-    return false;
+    return c.newest.loop || renderingNow() || now_() - c.startedAt < lengthOf(c.newest.sound->frames());
 }
 
 bool EffectPlayer::play(const std::string& path, std::uint32_t flags)
 {
-    const bool noStop = hasFlag(flags, SoundFlag::NoStop);
-    const bool sync = !hasFlag(flags, SoundFlag::Async);
-    if (noStop) {
+    if (hasFlag(flags, SoundFlag::NoStop)) {
         // The common case in a game is a press while the last spin still sounds: refuse it
         // before the file is looked at.
         std::lock_guard lock(mutex_);
-        if (soundingLocked(now_()))
+        if (soundingLocked())
             return false;
     }
-    std::shared_ptr<const Waveform> sound = soundFor(path);
-    lastPlayed_ = sound != nullptr;
+    const Waveform* sound = soundFor(path);
+    const bool played = sound != nullptr;
     if (!sound && !hasFlag(flags, SoundFlag::NoDefault))
-        sound = defaultSound();
-
-    std::uint64_t id = 0;
+        sound = &defaultSound();
+    const bool sync = !hasFlag(flags, SoundFlag::Async);
+    Request request{0, sound, hasFlag(flags, SoundFlag::Loop) && !sync};
     {
         std::lock_guard lock(mutex_);
         Channel& c = channel_;
-        id = ++c.posted;
-        c.request = Request{id, sound.get(), hasFlag(flags, SoundFlag::Loop) && !sync};
+        request.id = c.newest.id + 1;
+        c.newest = request;
+        c.pending = true;
         c.startedAt = now_();
-        c.frames = sound ? sound->frames() : 0;
-        c.loop = c.request->loop;
         if (!sound)
-            c.ended = id; // the request only cuts off what sounds
+            c.ended = request.id; // the request only cuts off what sounds
     }
     // A synchronous caller still waiting on the sound just cut off may return now.
     ended_.notify_all();
     if (wake_)
         wake_();
     if (sound && sync)
-        waitUntilEnded(id);
-    return lastPlayed_;
+        waitUntilEnded(request.id);
+    return played;
 }
 
 void EffectPlayer::waitUntilEnded(std::uint64_t id)
@@ -179,28 +128,19 @@ void EffectPlayer::waitUntilEnded(std::uint64_t id)
     // covers a device that is still starting, not one that has hung.
     constexpr std::chrono::seconds kRenderGrace{2};
     std::unique_lock lock(mutex_);
-    while (channel_.posted == id && soundingLocked(now_())) {
-        const auto deadline = channel_.startedAt + lengthOf(channel_.frames) + kRenderGrace;
-        if (now_() >= deadline) {
-            channel_.ended = id; // a stalled output: the sound is over
-            channel_.request.reset();
-            break;
-        }
-        // Wake now and then: the output may come or go while we wait.
+    const auto deadline = channel_.startedAt + lengthOf(channel_.newest.sound->frames()) + kRenderGrace;
+    // Wake now and then: the output may come or go while we wait.
+    while (channel_.newest.id == id && soundingLocked() && now_() < deadline)
         ended_.wait_for(lock, std::chrono::milliseconds(50));
-    }
+    // Over, timed out with nothing rendering, or stalled: it must not start late either way.
+    if (channel_.newest.id == id)
+        channel_.ended = id;
 }
 
 bool EffectPlayer::active() const
 {
     std::lock_guard lock(mutex_);
-    const Channel& c = channel_;
-    const bool rendering = renderingNow();
-    if (c.fading && rendering)
-        return true;
-    if (c.ended >= c.posted)
-        return false;
-    return c.loop || rendering || now_() - c.startedAt < lengthOf(c.frames);
+    return (channel_.fading && renderingNow()) || soundingLocked();
 }
 
 // --- Audio thread --------------------------------------------------------------------------
@@ -209,7 +149,7 @@ void EffectPlayer::start(const Request& request)
 {
     if (state_ == State::Playing)
         cutOff();
-    current_ = Voice{request.id, request.sound, request.loop};
+    current_ = Voice{request};
     state_ = request.sound ? State::Playing : State::Silent;
 }
 
@@ -218,7 +158,7 @@ void EffectPlayer::cutOff()
     // Only what has reached the output needs to fade; a sound not yet mixed simply goes.
     if (current_.played > 0) {
         fading_ = current_;
-        fading_.fadeLeft = kFadeOutFrames;
+        fading_.cutLeft = kFadeOutFrames;
     }
     state_ = State::Silent;
 }
@@ -233,89 +173,71 @@ void EffectPlayer::finish()
     ended_.notify_all();
 }
 
-float EffectPlayer::envelope() const
+// The fade-in at the start (once, not at a loop's seams), the fade-out at the end (none for a
+// loop), and the cut's fade-out.
+float EffectPlayer::Voice::gain() const
 {
-    const Voice& v = current_;
-    const std::size_t total = v.sound->frames();
-    float gain = 1.0f;
+    const std::size_t total = sound->frames();
     const std::size_t fadeIn = std::min<std::size_t>(kFadeInFrames, total / 2);
-    if (v.played < fadeIn)
-        gain *= ramp(static_cast<double>(v.played + 1) / static_cast<double>(fadeIn + 1));
     const std::size_t fadeOut = std::min<std::size_t>(kFadeOutFrames, total / 2);
-    const std::size_t left = total - v.position;
-    if (!v.loop && left <= fadeOut)
+    const std::size_t left = total - position;
+    float gain = 1.0f;
+    if (played < fadeIn)
+        gain *= ramp(static_cast<double>(played + 1) / static_cast<double>(fadeIn + 1));
+    if (!loop && left <= fadeOut)
         gain *= ramp(static_cast<double>(left) / static_cast<double>(fadeOut + 1));
+    if (cutLeft >= 0)
+        gain *= ramp(static_cast<double>(cutLeft) / (kFadeOutFrames + 1));
     return gain;
 }
 
-void EffectPlayer::mixFading(float* out, std::size_t frames)
+// Mixes up to `frames` frames into `out`; false once the voice has nothing more to give.
+bool EffectPlayer::Voice::mix(float* out, std::size_t frames)
 {
-    Voice& v = fading_;
-    const std::size_t total = v.sound ? v.sound->frames() : 0;
-    for (std::size_t i = 0; i < frames && v.fadeLeft > 0; ++i) {
-        if (v.position >= total) {
-            if (!v.loop) {
-                v.fadeLeft = 0;
-                break;
-            }
-            v.position = 0;
+    const std::size_t total = sound->frames();
+    for (std::size_t i = 0; i < frames && cutLeft != 0; ++i) {
+        if (position == total) {
+            if (!loop)
+                return false;
+            position = 0;
         }
-        const float gain = ramp(static_cast<double>(v.fadeLeft) / (kFadeOutFrames + 1));
-        out[i * 2] += gain * v.sound->samples[v.position * 2];
-        out[i * 2 + 1] += gain * v.sound->samples[v.position * 2 + 1];
-        ++v.position;
-        --v.fadeLeft;
+        const float g = gain();
+        out[i * 2] += g * sound->samples[position * 2];
+        out[i * 2 + 1] += g * sound->samples[position * 2 + 1];
+        ++position;
+        ++played;
+        cutLeft -= cutLeft > 0 ? 1 : 0;
     }
-}
-
-void EffectPlayer::mixCurrent(float* out, std::size_t frames)
-{
-    Voice& v = current_;
-    const float* samples = v.sound->samples.data();
-    const std::size_t total = v.sound->frames();
-    if (v.played == 0 && startObserver_)
-        startObserver_(0);
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (v.position >= total) {
-            if (!v.loop) {
-                finish();
-                return;
-            }
-            v.position = 0;
-        }
-        // Away from the two ends the gain is one; the envelope is only worked out there.
-        const bool edge = v.played < kFadeInFrames || total - v.position <= kFadeOutFrames;
-        const float gain = edge ? envelope() : 1.0f;
-        out[i * 2] += gain * samples[v.position * 2];
-        out[i * 2 + 1] += gain * samples[v.position * 2 + 1];
-        ++v.position;
-        ++v.played;
-    }
-    if (!v.loop && v.position >= total)
-        finish();
+    return cutLeft != 0 && (loop || position < total);
 }
 
 void EffectPlayer::render(float* out, int frames)
 {
     if (frames <= 0)
         return;
+    bool fading = false;
     {
         std::lock_guard lock(mutex_);
-        if (channel_.request) {
-            start(*channel_.request);
-            channel_.request.reset();
+        Channel& c = channel_;
+        if (c.pending) {
+            start(c.newest);
+            c.pending = false;
         }
         // Given up on by the UI thread while nothing rendered.
-        if (state_ == State::Playing && channel_.ended >= current_.id)
+        if (state_ == State::Playing && c.ended >= current_.id)
             cutOff();
-        channel_.fading = fading_.fadeLeft > 0;
+        c.fading = fading = fading_.sound != nullptr;
     }
     const auto wanted = static_cast<std::size_t>(frames);
-    if (fading_.fadeLeft > 0)
-        mixFading(out, wanted);
-    if (state_ == State::Playing)
-        mixCurrent(out, wanted);
-    if (fading_.fadeLeft <= 0 && channel_.fading) {
+    if (fading && !fading_.mix(out, wanted))
+        fading_.sound = nullptr;
+    if (state_ == State::Playing) {
+        if (current_.played == 0 && startObserver_)
+            startObserver_(0);
+        if (!current_.mix(out, wanted))
+            finish();
+    }
+    if (fading && fading_.sound == nullptr) {
         std::lock_guard lock(mutex_);
         channel_.fading = false;
     }

@@ -33,9 +33,9 @@ TEST(GameReadsData, EffectPlayerDecodesEveryEffect)
     } effects[] = {{assets::kSpinFile, 0.55}, {assets::kWarningFile, 0.40}, {assets::kSlashFile, 0.28}};
     for (const auto& e : effects) {
         SCOPED_TRACE(e.file);
-        const sound::EffectDecode r = sound::loadEffectFile(kData + std::string(e.file));
-        ASSERT_TRUE(r.sound.has_value());
-        const double seconds = double(r.sound->frames()) / double(sound::kOutputRate);
+        const auto sound = sound::loadEffectFile(kData + std::string(e.file));
+        ASSERT_TRUE(sound);
+        const double seconds = double(sound->frames()) / double(sound::kOutputRate);
         EXPECT_NEAR(seconds, e.seconds, 0.01);
     }
 }

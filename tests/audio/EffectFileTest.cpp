@@ -7,7 +7,6 @@
 #include "../support/SkipUnlessCi.h"
 #include "AudioSource.h"
 #include "MixMeasure.h"
-#include "RateConverter.h"
 #include "SoundFileWriter.h"
 #include "WavBytes.h"
 
@@ -75,9 +74,9 @@ TEST(EffectFile, EveryFormatLibsndfileWritesIsDecoded)
         const Bytes file = writeTone(f, 440.0, 0.5, 0.3);
         if (file.empty())
             continue; // listed, but not writable in one go into memory (e.g. only to a real file)
-        const EffectDecode result = decodeEffect(file);
-        ASSERT_TRUE(result.sound) << "error " << static_cast<int>(result.error);
-        expectTone(*result.sound, 0.5, 0.3, f.lossy);
+        const auto sound = decodeEffect(file);
+        ASSERT_TRUE(sound);
+        expectTone(*sound, 0.5, 0.3, f.lossy);
         ++decoded;
     }
     std::cout << "[  NOTE    ] " << decoded << " of " << formats.size() << " format pairs written and decoded\n";
@@ -123,11 +122,11 @@ TEST(EffectFile, WhatSoxWritesIsDecoded)
             std::cout << "[  NOTE    ] this sox cannot write " << c.file << "\n";
             continue;
         }
-        const EffectDecode result = loadEffectFile(path.string());
-        ASSERT_TRUE(result.sound) << "error " << static_cast<int>(result.error);
+        const auto sound = loadEffectFile(path.string());
+        ASSERT_TRUE(sound);
         // More than two channels fold into two, each side the mean of its half.
         const bool folded = std::string(c.file) == "six.wav";
-        expectTone(*result.sound, 0.5, 0.3, c.lossy || folded);
+        expectTone(*sound, 0.5, 0.3, c.lossy || folded);
     }
 }
 
@@ -144,12 +143,12 @@ TEST(EffectFile, DecodesTheFuzzersSeeds)
         {"alaw.wav", 0.01},  {"mulaw.wav", 0.01},         {"ima.wav", 1010 / 11025.0}, {"msadpcm.wav", 1000 / 11025.0},
         {"quad.wav", 0.001}};
     for (const auto& c : cases) {
-        const auto result = loadEffectFile(std::string(OMBURA_WAV_CORPUS) + "/" + c.name);
-        ASSERT_TRUE(result.sound) << c.name << " error " << static_cast<int>(result.error);
-        const double seconds = static_cast<double>(result.sound->frames()) / 48000.0;
+        const auto sound = loadEffectFile(std::string(OMBURA_WAV_CORPUS) + "/" + c.name);
+        ASSERT_TRUE(sound) << c.name;
+        const double seconds = static_cast<double>(sound->frames()) / 48000.0;
         EXPECT_NEAR(seconds, c.seconds, 0.0015) << c.name;
         float peak = 0;
-        for (float v : result.sound->samples)
+        for (float v : sound->samples)
             peak = std::max(peak, std::abs(v));
         EXPECT_GT(peak, 0.1f) << c.name << " decoded to near silence";
     }
@@ -173,41 +172,36 @@ TEST(EffectFile, RefusesBrokenFilesAndWhatIsPastOurLimits)
     const struct {
         const char* name;
         Bytes file;
-        EffectError error;
     } cases[] = {
-        {"empty", {}, EffectError::Empty},
-        {"four bytes", bytesOf({'R', 'I', 'F', 'F'}), EffectError::Unsupported},
-        {"text", bytesOf({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'}), EffectError::Unsupported},
-        {"a MIDI file",
-         bytesOf({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0}),
-         EffectError::Unsupported},
-        {"a PNG picture", bytesOf({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'}),
-         EffectError::Unsupported},
-        {"AVI, not WAVE", withByte(8, 'A'), EffectError::Unsupported},
-        {"cut inside the header", headerCut, EffectError::Unsupported},
-        {"no fmt chunk", riff({{"data", pcm16({1, 2})}}), EffectError::Unsupported},
-        {"no channels", wav(Fmt{.channels = 0, .blockAlign = 2}, pcm16({1})), EffectError::Unsupported},
-        {"rate zero", wav(Fmt{.rate = 0}, pcm16({1})), EffectError::Unsupported},
-        {"MP3 tag with nothing behind it", wav(Fmt{.tag = 0x55}, Bytes(16)), EffectError::Unsupported},
-        {"empty data", wav(Fmt{}, {}), EffectError::Empty},
-        {"random bytes", Bytes(5000, 0xA5), EffectError::Unsupported},
-        {"nine channels", writeTone(ninePcm, 440, 0.5, 0.01), EffectError::BadFormat},
-        {"rate 100 Hz", writeTone(slowPcm, 10, 0.5, 0.5), EffectError::BadFormat},
-        {"rate 768 kHz", writeTone(fastPcm, 440, 0.5, 0.01), EffectError::BadFormat},
-        {"longer than an effect may be", writeTone(longPcm, 100, 0.5, 201.0), EffectError::TooLong},
+        {"empty", {}},
+        {"four bytes", bytesOf({'R', 'I', 'F', 'F'})},
+        {"text", bytesOf({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'})},
+        {"a MIDI file", bytesOf({'M', 'T', 'h', 'd', 0,   0, 0, 6, 0, 0, 0,    1,    0,
+                                 96,  'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0})},
+        {"a PNG picture", bytesOf({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R'})},
+        {"AVI, not WAVE", withByte(8, 'A')},
+        {"cut inside the header", headerCut},
+        {"no fmt chunk", riff({{"data", pcm16({1, 2})}})},
+        {"no channels", wav(Fmt{.channels = 0, .blockAlign = 2}, pcm16({1}))},
+        {"rate zero", wav(Fmt{.rate = 0}, pcm16({1}))},
+        {"MP3 tag with nothing behind it", wav(Fmt{.tag = 0x55}, Bytes(16))},
+        {"empty data", wav(Fmt{}, {})},
+        {"random bytes", Bytes(5000, 0xA5)},
+        {"nine channels", writeTone(ninePcm, 440, 0.5, 0.01)},
+        {"rate 100 Hz", writeTone(slowPcm, 10, 0.5, 0.5)},
+        {"rate 768 kHz", writeTone(fastPcm, 440, 0.5, 0.01)},
+        {"longer than an effect may be", writeTone(longPcm, 100, 0.5, 201.0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(!c.file.empty() || std::string(c.name) == "empty") << "the test could not write its file";
-        const auto result = decodeEffect(c.file);
-        EXPECT_FALSE(result.sound.has_value());
-        EXPECT_EQ(result.error, c.error);
+        EXPECT_FALSE(decodeEffect(c.file));
     }
     // docs/SOUND.md's limits, each just inside: 200 s at 1 kHz, 8 channels, 384 kHz.
     const WritableFormat eightPcm{"eight channels", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 8, false};
     const WritableFormat topPcm{"384 kHz", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 384000, 1, false};
     for (const auto& [f, seconds] : {std::pair{longPcm, 200.0}, std::pair{eightPcm, 0.01}, std::pair{topPcm, 0.01}})
-        EXPECT_TRUE(decodeEffect(writeTone(f, 100, 0.5, seconds)).sound.has_value()) << f.name;
+        EXPECT_TRUE(decodeEffect(writeTone(f, 100, 0.5, seconds))) << f.name;
 }
 
 TEST(EffectFile, FilesCutShortAreBrokenButHarmlessQuirksPlay)
@@ -237,17 +231,15 @@ TEST(EffectFile, FilesCutShortAreBrokenButHarmlessQuirksPlay)
     };
     for (const auto& c : broken) {
         SCOPED_TRACE(c.name);
-        const auto result = decodeEffect(c.file);
-        EXPECT_FALSE(result.sound.has_value());
-        EXPECT_EQ(result.error, EffectError::Truncated);
+        EXPECT_FALSE(decodeEffect(c.file));
     }
     // AU and W64 keep their lengths out of libsndfile's chunk list, and it reads them cut short
     // as it reads any file: up to where they end. They play what they hold.
     for (const WritableFormat& f : {WritableFormat{"", SF_FORMAT_AU | SF_FORMAT_ULAW, 8000, 1, false},
                                     WritableFormat{"", SF_FORMAT_W64 | SF_FORMAT_PCM_24, 22050, 1, false}}) {
-        const auto result = decodeEffect(cutOf(f));
-        ASSERT_TRUE(result.sound.has_value()) << f.format;
-        EXPECT_NEAR(static_cast<double>(result.sound->frames()), 0.2 * kOutputRate, 0.01 * kOutputRate) << f.format;
+        const auto sound = decodeEffect(cutOf(f));
+        ASSERT_TRUE(sound) << f.format;
+        EXPECT_NEAR(static_cast<double>(sound->frames()), 0.2 * kOutputRate, 0.01 * kOutputRate) << f.format;
     }
 
     // An odd-sized data chunk without its pad byte, a chunk we do not know, and a RIFF size
@@ -264,9 +256,9 @@ TEST(EffectFile, FilesCutShortAreBrokenButHarmlessQuirksPlay)
         std::size_t frames;
     } quirks[] = {{"missing pad byte", noPad, 3}, {"LIST chunk first", listed, 2}, {"trailing junk", junk, 2}};
     for (const auto& c : quirks) {
-        const auto result = decodeEffect(c.file);
-        ASSERT_TRUE(result.sound.has_value()) << c.name;
-        EXPECT_EQ(result.sound->frames(), c.frames) << c.name;
+        const auto sound = decodeEffect(c.file);
+        ASSERT_TRUE(sound) << c.name;
+        EXPECT_EQ(sound->frames(), c.frames) << c.name;
     }
 }
 
@@ -274,10 +266,10 @@ TEST(EffectFile, FloatFilesAreTamed)
 {
     const WritableFormat f{"float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, false};
     const Bytes file = writeTone(f, 440, 4.0, 0.05); // far past full scale
-    const auto result = decodeEffect(file);
-    ASSERT_TRUE(result.sound);
+    const auto sound = decodeEffect(file);
+    ASSERT_TRUE(sound);
     float peak = 0;
-    for (float v : result.sound->samples)
+    for (float v : sound->samples)
         peak = std::max(peak, std::fabs(v));
     EXPECT_LE(peak, 1.0f);
 }
@@ -298,34 +290,31 @@ TEST(EffectFile, RefusesWhatIsNotAPlayableFile)
     const struct {
         const char* name;
         std::string path;
-        EffectError error;
     } cases[] = {
-        {"empty path", "", EffectError::NotFound},
-        {"missing", dir.file("nothing here.dat").string(), EffectError::NotFound},
-        {"missing folder", (dir.path() / "no dir" / "x.dat").string(), EffectError::NotFound},
-        {"below a file", (garbage / "x.dat").string(), EffectError::NotFound},
-        {"directory", dir.path().string(), EffectError::NotAFile},
-        {"fifo (must not hang)", fifo.string(), EffectError::NotAFile},
-        {"empty file", empty.string(), EffectError::Empty},
-        {"over the size cap", huge.string(), EffectError::TooLarge},
-        {"random bytes", garbage.string(), EffectError::Unsupported},
+        {"empty path", ""},
+        {"missing", dir.file("nothing here.dat").string()},
+        {"missing folder", (dir.path() / "no dir" / "x.dat").string()},
+        {"below a file", (garbage / "x.dat").string()},
+        {"directory", dir.path().string()},
+        {"fifo (must not hang)", fifo.string()},
+        {"empty file", empty.string()},
+        {"over the size cap", huge.string()},
+        {"random bytes", garbage.string()},
     };
     for (const auto& c : cases) {
-        const auto result = loadEffectFile(c.path);
-        EXPECT_FALSE(result.sound) << c.name;
-        EXPECT_EQ(result.error, c.error) << c.name;
+        EXPECT_FALSE(loadEffectFile(c.path)) << c.name;
     }
 
     const auto path = dir.file("\xC3\xBC'x sound.dat");
     writeFile(path, levelWav(100, 16384));
     const auto link = dir.file("link to it");
     std::filesystem::create_symlink(path, link);
-    EXPECT_TRUE(loadEffectFile(link.string()).sound) << "a path with odd characters, through a link";
+    EXPECT_TRUE(loadEffectFile(link.string())) << "a path with odd characters, through a link";
     std::filesystem::resize_file(huge, 64u << 20);
-    EXPECT_TRUE(loadEffectFile(huge.string()).sound) << "64 MiB are read, and the junk after the sound ignored";
+    EXPECT_TRUE(loadEffectFile(huge.string())) << "64 MiB are read, and the junk after the sound ignored";
 }
 
-TEST(RateConverter, KeepsExactLengthsAndRemovesWhatCannotBeRepresented)
+TEST(EffectFile, ResamplingKeepsExactLengthsAndRemovesWhatCannotBeRepresented)
 {
     const struct {
         std::uint32_t rate;
@@ -335,7 +324,6 @@ TEST(RateConverter, KeepsExactLengthsAndRemovesWhatCannotBeRepresented)
                    {96000, 12345, 6173}, {8000, 1000, 6000},  {192000, 7, 2},      {1000, 3, 144}};
     for (const auto& c : lengths) {
         SCOPED_TRACE(c.rate);
-        EXPECT_EQ(resampledFrames(c.frames, c.rate), c.expected);
         const std::vector<float> in(c.frames * 2, 0.5f);
         const auto out = resampleStereo(in, c.rate);
         ASSERT_TRUE(out);

@@ -97,7 +97,6 @@ protected:
 TEST_F(EffectPlayerTest, RefusesWhileSoundingAndAcceptsRightAfterTheLastSample)
 {
     ASSERT_TRUE(start(a, kGameFlags));
-    EXPECT_TRUE(player.lastRequestPlayed());
     auto out = pull(999);
     EXPECT_FLOAT_EQ(out[500 * 2], 0.25f);
     EXPECT_LT(out[(kIn - 1) * 2], 0.25f) << "fading in to the last frame of 2 ms";
@@ -191,8 +190,7 @@ TEST_F(EffectPlayerTest, UnplayableFilesAreSilentWithNoDefault)
     for (const std::string& path : {missing, garbage.string(), midi.string(), other.path().string(), std::string()}) {
         SCOPED_TRACE(path);
         for (std::uint32_t flags : {kGameFlags, kLoopFlags, kInterrupt}) {
-            start(path, flags);
-            EXPECT_FALSE(player.lastRequestPlayed());
+            EXPECT_FALSE(start(path, flags));
             EXPECT_FALSE(player.active()) << "the channel is free again";
             const auto out = pull(2000);
             EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; }));
@@ -204,19 +202,18 @@ TEST_F(EffectPlayerTest, UnplayableFilesAreSilentWithNoDefault)
 
 TEST_F(EffectPlayerTest, WithoutNoDefaultTheBuiltInBeepStandsIn)
 {
-    const auto beep = EffectPlayer::defaultSound();
-    ASSERT_GT(beep->frames(), 2 * kOut);
+    const Waveform& beep = EffectPlayer::defaultSound();
+    ASSERT_GT(beep.frames(), 2 * kOut);
     OddTempDir other;
     const auto garbage = other.file("garbage.dat");
     writeFile(garbage, Bytes(3000, 0x5A));
     for (const std::string& path : {missing, std::string(), garbage.string()}) {
         SCOPED_TRACE(path);
-        start(path, static_cast<std::uint32_t>(SoundFlag::Async));
-        EXPECT_FALSE(player.lastRequestPlayed()) << "the file itself did not play";
+        EXPECT_FALSE(start(path, static_cast<std::uint32_t>(SoundFlag::Async))) << "the file itself did not play";
         EXPECT_TRUE(player.active());
-        const auto out = pull(static_cast<int>(beep->frames()) + 10);
-        for (std::size_t i = kIn * 2; i < beep->samples.size() - kOut * 2; ++i)
-            ASSERT_FLOAT_EQ(out[i], beep->samples[i]) << i;
+        const auto out = pull(static_cast<int>(beep.frames()) + 10);
+        for (std::size_t i = kIn * 2; i < beep.samples.size() - kOut * 2; ++i)
+            ASSERT_FLOAT_EQ(out[i], beep.samples[i]) << i;
         EXPECT_FLOAT_EQ(out.back(), 0.0f);
         EXPECT_FALSE(player.active());
     }
@@ -340,8 +337,8 @@ TEST_F(EffectPlayerTest, PlayEffectModesOneAndOthersLoopAndWait)
     })) << "the call never returned";
     // A alone at its level: after the loop's fade under its start, before its own fade out.
     EXPECT_EQ(framesOfA, 1000 - 2 * kOut) << "A was heard whole before the call returned";
+    EXPECT_TRUE(platform.taken_.back()) << "A itself played";
     EXPECT_FALSE(player.active());
-    EXPECT_TRUE(player.lastRequestPlayed());
     mm.PlayEffect(a, 0);
     EXPECT_TRUE(platform.taken_.back()) << "the channel is free again for mode 0";
     EXPECT_EQ(platform.flags_, (std::vector<std::uint32_t>{27, 19, 0, 19}));

@@ -71,13 +71,7 @@ public:
 
     bool sndPlaySound(const std::string& path, std::uint32_t flags) override
     {
-        bool started = engine_.sndPlaySound(path, flags);
-        // A file not decoded yet is taken at once and decoded meanwhile; whether it really
-        // started is known once the decode is over. The game itself never asks.
-        if (started) {
-            engine_.effects().settle();
-            started = engine_.effects().lastRequestPlayed();
-        }
+        const bool started = engine_.sndPlaySound(path, flags);
         effects.push_back({fs::path(path).filename().string(), started});
         return started;
     }
