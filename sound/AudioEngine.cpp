@@ -9,33 +9,17 @@ std::unique_ptr<AudioEngine> AudioEngine::create(MusicChannel::Start start)
     return std::make_unique<AudioEngine>(Output::Device, std::make_unique<MusicChannel>(start));
 }
 
-AudioEngine::AudioEngine(std::unique_ptr<MusicChannel> music)
-    : music_(music ? std::move(music) : std::make_unique<MusicChannel>(std::nullopt)),
-      mixer_({{music_.get(), kMixLevels.music}, {&effects_, kMixLevels.effects}})
+AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options)
+    : music_(std::move(music)), mixer_({{music_.get(), kMixLevels.music}, {&effects_, kMixLevels.effects}})
 {
     effects_.setStartObserver([this](int offset) { mixer_.noteEffectStart(offset); });
     effects_.setWakeCallback([this] { wakeOutput(); });
     music_->setWakeCallback([this] { wakeOutput(); });
-}
-
-AudioEngine::AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options)
-    : AudioEngine(std::move(music))
-{
-    if (output == Output::Device) {
-        output_ = std::make_unique<SdlOutput>(mixer_, options, tunePlaying());
-        connectOutput();
-    }
-}
-
-std::function<bool()> AudioEngine::tunePlaying()
-{
+    if (output == Output::None)
+        return;
     // A playing tune keeps asking for a device that was lost; a stopped one, or an effect, waits
     // for the next request as before.
-    return [music = music_.get()] { return music->playing(); };
-}
-
-void AudioEngine::connectOutput()
-{
+    output_ = std::make_unique<SdlOutput>(mixer_, options, [music = music_.get()] { return music->playing(); });
     // The raw pointer, not output_: during teardown output_ is already null while the device's
     // last callbacks still ask.
     effects_.setRenderingProbe([out = output_.get()] { return out->rendering(); });

@@ -28,6 +28,7 @@ public:
     // unless a sound is asked for first.
     static std::unique_ptr<AudioEngine> create(MusicChannel::Start start = MusicChannel::Start::Now);
 
+    // `music` is never null.
     AudioEngine(Output output, std::unique_ptr<MusicChannel> music, SdlOutput::Options options = {});
     ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
@@ -55,9 +56,6 @@ public:
     SdlOutput* output() { return output_.get(); }
 
 private:
-    AudioEngine(std::unique_ptr<MusicChannel> music);
-    std::function<bool()> tunePlaying();
-    void connectOutput();
     void wakeOutput();
 
     std::unique_ptr<MusicChannel> music_;

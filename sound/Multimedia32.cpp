@@ -2,7 +2,6 @@
 
 #include "Multimedia32.h"
 
-#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -41,21 +40,19 @@ std::string Multimedia32::GetMusicMode()
     std::array<char, 16> reply{};
     platform_.mciSendString("status midifile mode", reply.data(), 15);
     std::string mode(reply.data());
-    std::transform(mode.begin(), mode.end(), mode.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (char& c : mode)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return mode;
 }
 
 std::uint32_t Multimedia32::effectFlags(std::int16_t mode)
 {
-    switch (mode) {
-    case 0:
-        return SoundFlag::Async | SoundFlag::NoDefault | SoundFlag::NoStop;
-    case 1:
-        return SoundFlag::Async | SoundFlag::NoDefault | SoundFlag::Loop | SoundFlag::NoStop;
-    default:
-        return static_cast<std::uint32_t>(SoundFlag::Sync);
-    }
+    const std::uint32_t oneShot = SoundFlag::Async | SoundFlag::NoDefault | SoundFlag::NoStop;
+    if (mode == 0)
+        return oneShot;
+    if (mode == 1)
+        return oneShot | SoundFlag::Loop;
+    return SoundFlag::Sync;
 }
 
 void Multimedia32::PlayEffect(const std::string& path, std::int16_t mode)

@@ -9,25 +9,17 @@
 namespace sound {
 
 // Flags of the play-sound call, as the classic multimedia library numbers them.
-enum class SoundFlag : std::uint32_t {
-    Sync = 0x0000,
-    Async = 0x0001,
-    NoDefault = 0x0002,
-    Loop = 0x0008,
-    NoStop = 0x0010,
+struct SoundFlag {
+    static constexpr std::uint32_t Sync = 0x0000;
+    static constexpr std::uint32_t Async = 0x0001;
+    static constexpr std::uint32_t NoDefault = 0x0002;
+    static constexpr std::uint32_t Loop = 0x0008;
+    static constexpr std::uint32_t NoStop = 0x0010;
 };
 
-constexpr std::uint32_t operator|(SoundFlag a, SoundFlag b)
+constexpr bool hasFlag(std::uint32_t flags, std::uint32_t flag)
 {
-    return static_cast<std::uint32_t>(a) | static_cast<std::uint32_t>(b);
-}
-constexpr std::uint32_t operator|(std::uint32_t a, SoundFlag b)
-{
-    return a | static_cast<std::uint32_t>(b);
-}
-constexpr bool hasFlag(std::uint32_t flags, SoundFlag f)
-{
-    return (flags & static_cast<std::uint32_t>(f)) != 0;
+    return (flags & flag) != 0;
 }
 
 // The two calls the game's sound code is written on. The command-string call takes a text

@@ -2,41 +2,67 @@
 
 #pragma once
 
-#include "MciDevice.h"
-#include "MciError.h"
+#include "Sequencer.h"
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sound {
 
-// The command-string call: parse, find the device by alias, run the verb, copy the reply.
-// Runs on the UI thread only; failures come back as codes and are never thrown.
+// What the command-string call returns. The numbers are the classic multimedia ones, so a
+// caller that knows them (or a log of them) reads the same thing it would elsewhere.
+enum class MciError : std::uint32_t {
+    Ok = 0,
+    UnrecognizedKeyword = 259,
+    UnrecognizedCommand = 261,
+    InvalidDeviceName = 263, // no device is open under that alias
+    OutOfMemory = 264,
+    MissingCommandString = 267,
+    ParamOverflow = 268, // the reply did not fit; what fitted was written
+    MissingParameter = 273,
+    FileNotFound = 275,
+    Internal = 277,
+    DeviceTypeRequired = 287,
+    DuplicateAlias = 289,
+    MissingDeviceName = 292,
+    InvalidFile = 296,
+    FilenameRequired = 304,
+    DeviceNotInstalled = 306, // a device type we have no driver for
+    SequencerPortInUse = 337, // the one sequencer is already open under another alias
+};
+
+constexpr std::uint32_t code(MciError e)
+{
+    return static_cast<std::uint32_t>(e);
+}
+
+// The command-string call with its one device type, "sequencer": a MIDI file opened under an
+// alias and played by the one Sequencer. As with the classic sequencer, only one can be open at
+// a time. Five verbs: open, close, play, stop and "status <alias> mode", which answers
+// "playing" or "stopped". Words are matched in any letter case; the element of an open keeps
+// its exact text, because it names a file.
+//
+// UI thread only; failures come back as codes and are never thrown.
 class MciInterpreter {
 public:
-    // Makes an unopened device of a type (already lower case), or says why it cannot.
-    using DeviceFactory = std::function<std::unique_ptr<MciDevice>(std::string_view type, MciError& error)>;
-
-    explicit MciInterpreter(DeviceFactory factory);
+    // `started` is called when a play makes the tune start sounding, so the output can wake.
+    MciInterpreter(Sequencer& sequencer, std::function<void()> started);
 
     std::uint32_t send(std::string_view command, char* reply, unsigned capacity);
 
-    bool isOpen(std::string_view alias) const;
-
 private:
-    std::uint32_t run(std::string_view command, char* reply, unsigned capacity);
-    MciError openDevice(const MciCommand& command, std::string& answer);
+    using Words = std::vector<std::string_view>;
 
-    DeviceFactory factory_;
-    std::map<std::string, std::unique_ptr<MciDevice>, std::less<>> aliases_;
+    MciError run(std::string_view text, std::string& answer);
+    MciError open(std::string_view text, std::string_view low, const Words& words);
+    MciError runOnDevice(const Words& words, std::string& answer);
+
+    Sequencer& sequencer_;
+    std::function<void()> started_;
+    std::string alias_; // of the open device, lower case; empty while none is open
 };
-
-// Copies `text` into a caller's buffer of `capacity` characters, NUL included. Nothing is
-// written when there is no buffer; a reply that does not fit is cut and reported as overflow.
-MciError writeReply(std::string_view text, char* reply, unsigned capacity);
 
 } // namespace sound

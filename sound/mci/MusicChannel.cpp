@@ -2,7 +2,6 @@
 
 #include "MusicChannel.h"
 
-#include "SequencerDevice.h"
 #include "SoundFontSearch.h"
 
 #include <memory>
@@ -33,27 +32,9 @@ MusicChannel::MusicChannel(std::vector<std::string> soundFontPlaces, Start start
 { }
 
 MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
-    : host_(std::move(loader), start),
-      sequencer_(host_),
-      interpreter_([this](std::string_view type, MciError& error) -> std::unique_ptr<MciDevice> {
-          if (type != "sequencer") {
-              error = MciError::DeviceNotInstalled;
-              return nullptr;
-          }
-          if (sequencerClaimed_) {
-              error = MciError::SequencerPortInUse;
-              return nullptr;
-          }
-          // The device says when a play starts it sounding, so the output wakes for it, and
-          // when it closes, so another may open.
-          SequencerDevice::Signals signals;
-          signals.started = [this] {
-              if (wake_)
-                  wake_();
-          };
-          signals.closed = [this] { sequencerClaimed_ = false; };
-          sequencerClaimed_ = true;
-          return std::make_unique<SequencerDevice>(sequencer_, std::move(signals));
+    : host_(std::move(loader), start), sequencer_(host_), interpreter_(sequencer_, [this] {
+          if (wake_)
+              wake_();
       })
 { }
 

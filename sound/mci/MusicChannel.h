@@ -58,7 +58,6 @@ private:
 
     SynthHost host_;
     Sequencer sequencer_;
-    bool sequencerClaimed_ = false;
     MciInterpreter interpreter_;
     std::function<void()> wake_;
 };

@@ -31,6 +31,8 @@ protected:
     {
         tune = scratch.write("bgm.dat", music_test::tune(500));
         odd = scratch.write("x type waveaudio alias y.dat", music_test::tune(500));
+        scratch.write("t type sequencer alias midifile", music_test::tune(500));
+        scratch.write(" Tune.MID ", music_test::tune(500));
         noise = scratch.write("noise.dat", {'R', 'I', 'F', 'F', 1, 2, 3, 4, 'W', 'A', 'V', 'E'});
     }
 
@@ -126,6 +128,44 @@ TEST_F(MciInterpreterTest, AnswersLikeTheClassicDevice)
         {"close second", MciError::Ok},
         {"bogus midifile", MciError::UnrecognizedCommand, 15},
         {"", MciError::MissingCommandString, 15},
+    });
+}
+
+// The game's folder goes into the open command bare: the element is everything between the
+// verb and the final "type ... alias ..." clause, blanks and keywords included.
+TEST_F(MciInterpreterTest, ReadsEveryShapeOfCommand)
+{
+    using namespace std::string_literals;
+    run({
+        {"OPEN {tune} TYPE Sequencer ALIAS MidiFile  ", MciError::Ok},
+        {"Status MidiFile MODE\t \t", MciError::Ok, 15, "stopped"},
+        {"  play   midifile  ", MciError::Ok},
+        {"status midifile mode\0 x"s, MciError::Ok, 15, "playing"},
+        {"close midifile", MciError::Ok},
+        {"open {dir}/t type sequencer alias midifile type sequencer alias m2", MciError::Ok},
+        {"status midifile mode", MciError::InvalidDeviceName, 15},
+        {"close m2", MciError::Ok},
+        {"open {odd} alias m type sequencer", MciError::Ok},
+        {"close m", MciError::Ok},
+        // One blank on each side of the element; more belong to the path, whose case is kept.
+        {"open {dir}/ Tune.MID  type sequencer alias m", MciError::Ok},
+        {"close m", MciError::Ok},
+        {"open {dir}/ tune.mid  type sequencer alias m", MciError::FileNotFound, 15},
+        {"open  {tune} type sequencer alias m", MciError::FileNotFound, 15},
+        // Failures, before any device is asked.
+        {"   \t ", MciError::MissingCommandString, 15},
+        {"\0play midifile"s, MciError::MissingCommandString, 15},
+        {"pause midifile", MciError::UnrecognizedCommand, 15},
+        {"playx midifile", MciError::UnrecognizedCommand, 15},
+        {"play", MciError::MissingDeviceName, 15},
+        {"status   ", MciError::MissingDeviceName, 15},
+        {"open", MciError::MissingDeviceName, 15},
+        {"open /x.mid", MciError::DeviceTypeRequired, 15},
+        {"open /x.mid alias m", MciError::DeviceTypeRequired, 15},
+        {"open /x.mid type sequencer", MciError::MissingParameter, 15},
+        {"open /x.mid type sequencer alias m wait", MciError::DeviceTypeRequired, 15},
+        {"open type sequencer alias m", MciError::FilenameRequired, 15},
+        {"open  type sequencer alias m", MciError::FilenameRequired, 15},
     });
 }
 
