@@ -15,7 +15,7 @@ namespace assets {
 
 struct PictureInfo {
     std::string_view name;
-    std::string_view resource; // Qt resource path, also the key the window model holds
+    std::string_view resource; // Qt resource path, also the key the form model holds
     int width;
     int height;
     std::string_view shows;

@@ -2,7 +2,7 @@
 
 #pragma once
 
-// The window model keeps its names and captions as UTF-8 std::string; Qt wants QString.
+// The form model keeps its names and captions as UTF-8 std::string; Qt wants QString.
 
 #include <QString>
 
