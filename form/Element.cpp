@@ -4,7 +4,7 @@
 
 #include "Form.h"
 
-namespace windows {
+namespace form {
 
 Element::Element(Form& owner, const ElementLayout& layout)
     : owner_(owner),
@@ -59,4 +59,4 @@ void Element::setSize(Size pixels)
     owner_.changed();
 }
 
-} // namespace windows
+} // namespace form

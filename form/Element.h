@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace windows {
+namespace form {
 
 class Form;
 
@@ -72,4 +72,4 @@ private:
     std::string picture_;
 };
 
-} // namespace windows
+} // namespace form

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace windows {
+namespace form {
 
 namespace {
 
@@ -192,4 +192,4 @@ void Form::changed()
         changeListener_();
 }
 
-} // namespace windows
+} // namespace form

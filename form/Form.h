@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace windows {
+namespace form {
 
 enum class Event { Click, MouseDown, Timer };
 
@@ -110,4 +110,4 @@ private:
     std::function<void()> changeListener_;
 };
 
-} // namespace windows
+} // namespace form

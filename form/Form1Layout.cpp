@@ -2,7 +2,7 @@
 
 #include "Layouts.h"
 
-namespace windows {
+namespace form {
 
 namespace {
 
@@ -105,4 +105,4 @@ const FormLayout& form1Layout()
     return layout;
 }
 
-} // namespace windows
+} // namespace form

@@ -2,7 +2,7 @@
 
 #include "Layouts.h"
 
-namespace windows {
+namespace form {
 
 const FormLayout& form2Layout()
 {
@@ -33,4 +33,4 @@ const FormLayout& form2Layout()
     return layout;
 }
 
-} // namespace windows
+} // namespace form

@@ -2,7 +2,7 @@
 
 #pragma once
 
-namespace windows {
+namespace form {
 
 // Layouts are written in twips; at 96 dots per inch a pixel is 15 of them.
 inline constexpr int kTwipsPerPixel = 15;
@@ -33,4 +33,4 @@ constexpr int twipsToPixels(int twips)
     return twips / kTwipsPerPixel;
 }
 
-} // namespace windows
+} // namespace form

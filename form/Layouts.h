@@ -4,7 +4,7 @@
 
 #include "Form.h"
 
-namespace windows {
+namespace form {
 
 // The two windows of the game, as data.
 const FormLayout& form1Layout();
@@ -14,4 +14,4 @@ const FormLayout& form2Layout();
 inline constexpr std::string_view kGothicFace = "ＭＳ Ｐゴシック";
 inline constexpr std::string_view kBrushFace = "HG正楷書体-PRO";
 
-} // namespace windows
+} // namespace form

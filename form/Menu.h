@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace windows {
+namespace form {
 
 // A separator is an entry whose caption is "-".
 struct MenuEntryLayout {
@@ -33,4 +33,4 @@ struct Menu {
     std::vector<MenuEntry> entries;
 };
 
-} // namespace windows
+} // namespace form

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace windows {
+namespace form {
 
 namespace {
 
@@ -104,4 +104,4 @@ std::string readingText(const Form& form, const std::vector<ReadingItem>& items)
     return text;
 }
 
-} // namespace windows
+} // namespace form

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace windows {
+namespace form {
 
 // What a screen reader meets on a form, in reading order: top to bottom, then left to right.
 // Painted labels are grouped by the innermost visible frame (rectangle) around their top-left
@@ -29,4 +29,4 @@ std::string spokenText(const Form& form, const Element& element);
 std::string readingText(const Form& form, const ReadingItem& item);
 std::string readingText(const Form& form, const std::vector<ReadingItem>& items);
 
-} // namespace windows
+} // namespace form

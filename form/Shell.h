@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace windows {
+namespace form {
 
 class Form;
 
@@ -24,4 +24,4 @@ public:
     virtual void endProgram() = 0;
 };
 
-} // namespace windows
+} // namespace form

@@ -4,7 +4,7 @@
 
 #include "Form.h"
 
-namespace windows {
+namespace form {
 
 Timer::Timer(Form& owner, const TimerLayout& layout, TimerHost* host)
     : owner_(owner), name_(layout.name), interval_(layout.interval), enabled_(layout.enabled), host_(host)
@@ -51,4 +51,4 @@ void Timer::tick()
         owner_.raise(name_, Event::Timer);
 }
 
-} // namespace windows
+} // namespace form

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace windows {
+namespace form {
 
 class Timer;
 
@@ -57,4 +57,4 @@ private:
     TimerHost* host_;
 };
 
-} // namespace windows
+} // namespace form

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -96,4 +96,4 @@ void Announcer::update(FormView& view)
     send(QAccessible::queryAccessibleInterface(&view), QAccessible::NameChanged);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

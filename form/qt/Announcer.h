@@ -8,7 +8,7 @@
 
 class QAccessibleEvent;
 
-namespace windows::qt {
+namespace form::qt {
 
 class FormView;
 
@@ -36,4 +36,4 @@ private:
     bool primed_ = false;
 };
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace windows::qt {
+namespace form::qt {
 
 void installFontSubstitutes()
 {
@@ -22,7 +22,7 @@ void installFontSubstitutes()
     QFont::insertSubstitutions(brush, {kBrushFamily, "KouzanBrushFont", kGothicFamily});
 }
 
-QFont fontFor(const windows::Font& font)
+QFont fontFor(const form::Font& font)
 {
     const bool named = !font.face.empty();
     QFont f(named ? qstr(font.face) : QString(kGothicFamily));
@@ -45,4 +45,4 @@ bool boldBySynthesis(const QFont& font)
                         [&](const QString& style) { return QFontDatabase::weight(family, style) >= QFont::DemiBold; });
 }
 
-} // namespace windows::qt
+} // namespace form::qt

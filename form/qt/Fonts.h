@@ -7,7 +7,7 @@
 #include <QFont>
 #include <QStringList>
 
-namespace windows::qt {
+namespace form::qt {
 
 // The families the layouts name do not exist here; these are their nearest installed kin.
 inline constexpr const char* kGothicFamily = "IPAPGothic";
@@ -20,10 +20,10 @@ inline constexpr double kDefaultPoints = 9.0;
 // back to whatever it has).
 void installFontSubstitutes();
 
-QFont fontFor(const windows::Font& font);
+QFont fontFor(const form::Font& font);
 
 // Whether a bold font is drawn from a regular face made heavier by the font engine, which adds
 // the same one pixel of stroke at any scale.
 bool boldBySynthesis(const QFont& font);
 
-} // namespace windows::qt
+} // namespace form::qt

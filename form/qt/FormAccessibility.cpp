@@ -19,7 +19,7 @@
 #include <map>
 #include <mutex>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -332,4 +332,4 @@ void installFormAccessibility()
     std::call_once(once, [] { QAccessible::installFactory(factory); });
 }
 
-} // namespace windows::qt
+} // namespace form::qt

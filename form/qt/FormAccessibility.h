@@ -9,7 +9,7 @@
 class QAccessibleInterface;
 class QWidget;
 
-namespace windows::qt {
+namespace form::qt {
 
 class FormView;
 
@@ -30,4 +30,4 @@ QAccessibleInterface* accessibleGroup(FormView* view, const std::string& frame);
 // pixels. Qt's logical pixels are larger than those whenever a scale factor is set.
 QRect screenRect(const QWidget* widget, const QRect& local);
 
-} // namespace windows::qt
+} // namespace form::qt

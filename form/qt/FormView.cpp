@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -94,7 +94,7 @@ void FormView::sync()
         b->setEnabled(e.enabled());
         b->setText(qstr(e.caption()));
     }
-    readingOrder_ = windows::readingOrder(form_);
+    readingOrder_ = form::readingOrder(form_);
     announcer_.update(*this);
 
     // Repaint where something changed: where it was and where it is now. A press swaps one
@@ -262,4 +262,4 @@ void FormView::mouseReleaseEvent(QMouseEvent* event)
     form_.release(toTwips(event->position()), toModel(event->button()));
 }
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -17,7 +17,7 @@
 
 class QPushButton;
 
-namespace windows::qt {
+namespace form::qt {
 
 // Draws a model form at its fixed layout and hands presses back to it. Push buttons are real
 // buttons, so they take the keyboard focus; everything else is painted.
@@ -70,4 +70,4 @@ private:
 
 QRect toPixels(const Rect& twips);
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -20,7 +20,7 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace windows::qt {
+namespace form::qt {
 
 FormWindow::FormWindow(Form& form, QWidget* parent) : QMainWindow(parent), form_(form)
 {
@@ -213,4 +213,4 @@ void FormWindow::keyPressEvent(QKeyEvent* event)
     QMainWindow::keyPressEvent(event);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -13,7 +13,7 @@
 
 class QAction;
 
-namespace windows::qt {
+namespace form::qt {
 
 class FormView;
 
@@ -51,4 +51,4 @@ private:
     QMargins centredWith_;
 };
 
-} // namespace windows::qt
+} // namespace form::qt

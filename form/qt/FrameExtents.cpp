@@ -17,7 +17,7 @@
 #include <thread>
 #endif
 
-namespace windows::qt {
+namespace form::qt {
 
 #if QT_CONFIG(xcb)
 namespace {
@@ -102,4 +102,4 @@ std::optional<QMargins> askFrameExtents(QWidget* window)
     return std::nullopt;
 }
 
-} // namespace windows::qt
+} // namespace form::qt

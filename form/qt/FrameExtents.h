@@ -8,11 +8,11 @@
 
 class QWidget;
 
-namespace windows::qt {
+namespace form::qt {
 
 // The frame the window manager will put around a top-level window, asked for before the window
 // is first shown (_NET_REQUEST_FRAME_EXTENTS), so that the window can be placed by its outer
 // edges at once. Nothing when there is no window manager, when it does not answer, or off X11.
 std::optional<QMargins> askFrameExtents(QWidget* window);
 
-} // namespace windows::qt
+} // namespace form::qt

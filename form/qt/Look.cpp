@@ -14,7 +14,7 @@
 #include <QRegularExpression>
 #include <QStyleOptionMenuItem>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -55,7 +55,7 @@ public:
 
 } // namespace
 
-QColor systemColor(windows::SystemColor)
+QColor systemColor(form::SystemColor)
 {
     return QColor::fromRgb(kWindowGrey);
 }
@@ -114,4 +114,4 @@ int widthForTitle(const QString& title)
     return metrics.horizontalAdvance(title) + 4 * bar + 2 * metrics.height();
 }
 
-} // namespace windows::qt
+} // namespace form::qt

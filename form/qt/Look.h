@@ -10,18 +10,18 @@
 
 #include <functional>
 
-namespace windows {
+namespace form {
 enum class SystemColor;
 }
 
-namespace windows::qt {
+namespace form::qt {
 
 // The classic 3-D grey of the era's standard scheme. The layouts name two system colours (the
 // active border and the button face); in that scheme both were this grey, and so is everything
 // the toolkit draws around them: the menu bar, the message box and the dialog.
 inline constexpr QRgb kWindowGrey = 0xFFD4D0C8;
 
-QColor systemColor(windows::SystemColor color);
+QColor systemColor(form::SystemColor color);
 
 // Gives the whole program one look, before any window exists: the grey as the application
 // palette, and a style that puts no stock icons on dialog buttons and lets Alt reach the menu bar.
@@ -37,4 +37,4 @@ QStringList programIconFiles();
 // in the desktop's title font, with room for the frame's icon and buttons beside it.
 int widthForTitle(const QString& title);
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <QWindow>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -104,4 +104,4 @@ void runModal(QDialog& dialog)
     wait.exec(QEventLoop::DialogExec);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

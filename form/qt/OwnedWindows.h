@@ -5,7 +5,7 @@
 class QDialog;
 class QWidget;
 
-namespace windows::qt {
+namespace form::qt {
 
 // The information dialog and the game-over box belong to the main window: the desktop keeps them
 // over it (WM_TRANSIENT_FOR on X11, xdg_toplevel.set_parent on Wayland). They are not made child
@@ -33,4 +33,4 @@ void showNoIcon(QWidget& window);
 
 bool onWayland();
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace windows::qt {
+namespace form::qt {
 
 PictureDecoder::PictureDecoder(std::vector<QString> resources) : queue_(std::move(resources))
 {
@@ -69,4 +69,4 @@ QImage PictureDecoder::take(const QString& resource)
     return QImage(resource);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

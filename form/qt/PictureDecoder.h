@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace windows::qt {
+namespace form::qt {
 
 // Decodes pictures on a thread of its own, in the order given, so that the window's first frame
 // does not wait for them. The first picture a program decodes is the dear one: Qt first looks
@@ -41,4 +41,4 @@ private:
     std::thread worker_;
 };
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -14,7 +14,7 @@
 #include <QMessageBox>
 #include <QSpacerItem>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -113,4 +113,4 @@ void QtShell::endProgram()
     QCoreApplication::exit(0);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

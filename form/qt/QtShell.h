@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-namespace windows::qt {
+namespace form::qt {
 
 class FormWindow;
 
@@ -37,4 +37,4 @@ private:
     FormWindow* owner_ = nullptr;
 };
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -8,11 +8,11 @@
 
 #include <string_view>
 
-namespace windows::qt {
+namespace form::qt {
 
 inline QString qstr(std::string_view s)
 {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -2,7 +2,7 @@
 
 #include "QtTimerHost.h"
 
-namespace windows::qt {
+namespace form::qt {
 
 QtTimerHost::~QtTimerHost() = default;
 
@@ -25,4 +25,4 @@ void QtTimerHost::timerDestroyed(Timer& timer)
     timers_.erase(&timer);
 }
 
-} // namespace windows::qt
+} // namespace form::qt

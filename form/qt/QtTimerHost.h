@@ -9,7 +9,7 @@
 #include <memory>
 #include <unordered_map>
 
-namespace windows::qt {
+namespace form::qt {
 
 // Drives model timers with precise QTimers on the user-interface thread. Ticks keep coming
 // while a modal box runs its own event loop.
@@ -27,4 +27,4 @@ private:
     std::unordered_map<Timer*, std::unique_ptr<QTimer>> timers_;
 };
 
-} // namespace windows::qt
+} // namespace form::qt

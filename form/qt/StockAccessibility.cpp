@@ -20,7 +20,7 @@
 
 #include <atomic>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -424,4 +424,4 @@ void setStockAccessibility(bool on)
     enabled = on;
 }
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -6,7 +6,7 @@ class QAccessibleInterface;
 class QObject;
 class QString;
 
-namespace windows::qt {
+namespace form::qt {
 
 // Qt's own interfaces for its widgets (the menu bar, its menus and their entries, push buttons,
 // labels, the message box) place them in Qt's logical pixels, and its AT-SPI bridge hands those
@@ -19,4 +19,4 @@ QAccessibleInterface* stockAccessible(const QString& className, QObject* object)
 // tests can hold the two side by side. On by default.
 void setStockAccessibility(bool on);
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -16,7 +16,7 @@
 #include <string>
 #endif
 
-namespace windows::qt {
+namespace form::qt {
 
 #if QT_CONFIG(xcb)
 namespace {
@@ -77,4 +77,4 @@ void askForFrameWithoutMinimise(QWidget* window, const char* fallback)
 #endif
 }
 
-} // namespace windows::qt
+} // namespace form::qt

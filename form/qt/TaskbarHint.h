@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace windows::qt {
+namespace form::qt {
 
 // Asks the window manager to leave a top-level window out of the taskbar and the pager. Qt has
 // no flag for it, so on X11 the window's _NET_WM_STATE carries the request from its first map;
@@ -18,4 +18,4 @@ void keepOffTaskbar(QWidget* window);
 // after it for a manager that knows no toolbars. Call it before the window is first shown.
 void askForFrameWithoutMinimise(QWidget* window, const char* fallback);
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -14,7 +14,7 @@
 #include <QWidget>
 #include <QWindow>
 
-namespace windows::qt {
+namespace form::qt {
 
 namespace {
 
@@ -149,4 +149,4 @@ QSize drawOwnTitleBar(QWidget& window, bool closeButton)
     return {2 * kEdgeWidth, height + kEdgeWidth};
 }
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace windows::qt {
+namespace form::qt {
 
 // On Wayland the program draws the title bars of the dialog and the game-over box itself. A
 // compositor without server-side decorations (weston) leaves the frame to Qt, whose own title bar
@@ -19,4 +19,4 @@ namespace windows::qt {
 // is first shown.
 QSize drawOwnTitleBar(QWidget& window, bool closeButton);
 
-} // namespace windows::qt
+} // namespace form::qt

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-using namespace windows;
+using namespace form;
 
 namespace {
 

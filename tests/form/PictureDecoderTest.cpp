@@ -15,7 +15,7 @@
 
 namespace {
 
-using windows::qt::PictureDecoder;
+using form::qt::PictureDecoder;
 
 std::vector<QString> allPictures()
 {

@@ -19,7 +19,7 @@
 
 namespace {
 
-using windows::qt::FormView;
+using form::qt::FormView;
 
 // Every picture striped in one-pixel lines: black and white columns, or rows.
 QImage stripes(QSize size, bool columns)
@@ -49,7 +49,7 @@ TEST(PixelArtAtTheDesktopsScale, EveryPixelComesOutTheSameSize)
 {
     for (const bool columns : {true, false}) {
         SCOPED_TRACE(columns ? "one-pixel columns" : "one-pixel rows");
-        windows::Form form(windows::form1Layout(), nullptr);
+        form::Form form(form::form1Layout(), nullptr);
         assets::applyPictures(form);
         FormView view(form);
         view.setPictureSource([columns](const QString& resource) { return stripes(QImage(resource).size(), columns); });
@@ -85,7 +85,7 @@ TEST(PixelArtAtTheDesktopsScale, EveryPixelComesOutTheSameSize)
 // two fifths more (the engine's own one pixel of bold gives only a quarter more at 2).
 TEST(BoldCaptionsAtTheDesktopsScale, CarryMoreInkThanRegularOnes)
 {
-    windows::Form form(windows::form2Layout(), nullptr);
+    form::Form form(form::form2Layout(), nullptr);
     assets::applyPictures(form);
     FormView view(form);
     view.resize(view.sizeHint());
@@ -93,9 +93,9 @@ TEST(BoldCaptionsAtTheDesktopsScale, CarryMoreInkThanRegularOnes)
     const double ratio = shot.devicePixelRatio();
     for (const char* name : {"Label3", "Label4", "Label5"}) {
         SCOPED_TRACE(name);
-        const windows::Element& label = form.element(name);
+        const form::Element& label = form.element(name);
         ASSERT_TRUE(label.layout().font.bold);
-        const QRect r = windows::qt::toPixels(label.bounds());
+        const QRect r = form::qt::toPixels(label.bounds());
         const QRect device(QPoint(qRound(r.left() * ratio), qRound(r.top() * ratio)),
                            QSize(qRound(r.width() * ratio), qRound(r.height() * ratio)));
         double bold = 0;
@@ -107,7 +107,7 @@ TEST(BoldCaptionsAtTheDesktopsScale, CarryMoreInkThanRegularOnes)
         QImage plain(device.size(), QImage::Format_RGB32);
         plain.setDevicePixelRatio(ratio);
         plain.fill(shot.pixel(device.topLeft()));
-        QFont font = windows::qt::fontFor(label.layout().font);
+        QFont font = form::qt::fontFor(label.layout().font);
         font.setBold(false);
         {
             QPainter p(&plain);

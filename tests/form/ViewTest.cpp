@@ -30,7 +30,7 @@ namespace {
 class ViewTest : public GameTest {
 protected:
     ViewTest() : window(form1.form()) { }
-    windows::qt::FormWindow window;
+    form::qt::FormWindow window;
 };
 
 } // namespace
@@ -89,14 +89,14 @@ TEST(QtShellExit, NothingTicksAfterTheProgramIsEnded)
 {
     // A timer that falls due in the same round of events as Exit must not run its handler: the
     // event loop only ends after that round.
-    windows::qt::QtTimerHost host;
-    auto shell = std::make_unique<windows::qt::QtShell>();
-    const windows::FormLayout layout{
-        "F", "", {}, windows::FrameStyle::Sizable, windows::SystemColor::ButtonFace, {}, {{"T", 1, true}}};
-    windows::Form form(layout, &host);
+    form::qt::QtTimerHost host;
+    auto shell = std::make_unique<form::qt::QtShell>();
+    const form::FormLayout layout{
+        "F", "", {}, form::FrameStyle::Sizable, form::SystemColor::ButtonFace, {}, {{"T", 1, true}}};
+    form::Form form(layout, &host);
     int ticks = 0;
     int ticksAtExit = -1;
-    form.on("T", windows::Event::Timer, [&] { ++ticks; });
+    form.on("T", form::Event::Timer, [&] { ++ticks; });
     QMetaObject::invokeMethod(
         qApp,
         [&] {
@@ -156,7 +156,7 @@ TEST(ProgramIcon, CarriesEverySizeTheProjectShips)
     for (const QString& dir : QDir(OMBURA_ICON_DIR).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         if (const QStringList n = dir.split('x'); n.size() == 2 && n[0] == n[1] && n[0].toInt() > 0)
             shipped << QSize(n[0].toInt(), n[0].toInt());
-    QList<QSize> carried = windows::qt::programIcon().availableSizes();
+    QList<QSize> carried = form::qt::programIcon().availableSizes();
     const auto bySide = [](const QSize& a, const QSize& b) { return a.width() < b.width(); };
     std::sort(shipped.begin(), shipped.end(), bySide);
     std::sort(carried.begin(), carried.end(), bySide);
@@ -170,7 +170,7 @@ TEST_F(ViewTest, RepaintingOnlyWhatChangedLeavesNothingStale)
 {
     window.showCentred();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    windows::qt::FormView* view = window.view();
+    form::qt::FormView* view = window.view();
     const QPoint at = view->mapTo(&window, QPoint(0, 0));
     const auto onScreen = [&] {
         QApplication::processEvents();
