@@ -4,11 +4,10 @@
 
 #include "FormAccessibility.h"
 #include "FormView.h"
-#include "FrameExtents.h"
 #include "OwnedWindows.h"
 #include "QtString.h"
-#include "TaskbarHint.h"
 #include "TitleBar.h"
+#include "WindowManager.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,8 +6,8 @@
 #include "Look.h"
 #include "OwnedWindows.h"
 #include "QtString.h"
-#include "TaskbarHint.h"
 #include "TitleBar.h"
+#include "WindowManager.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>

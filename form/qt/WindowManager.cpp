@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "FrameExtents.h"
+#include "WindowManager.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -9,11 +9,13 @@
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #endif
 
@@ -27,6 +29,15 @@ struct FreeReply {
 };
 template <typename T>
 using Reply = std::unique_ptr<T, FreeReply>;
+
+// Qt's own connection to the X server, when the window is on one.
+xcb_connection_t* connectionOf(const QWidget* window)
+{
+    if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name)
 {
@@ -60,16 +71,29 @@ std::optional<QMargins> readExtents(xcb_connection_t* c, xcb_window_t window, xc
     return QMargins(static_cast<int>(v[0]), static_cast<int>(v[2]), static_cast<int>(v[1]), static_cast<int>(v[3]));
 }
 
+// Writes two atoms into one of `window`'s properties, appended to what is there or in its place;
+// when X cannot name them, nothing happens.
+void setAtoms(QWidget* window, const char* property, const std::array<const char*, 2>& values, std::uint8_t mode)
+{
+    xcb_connection_t* c = connectionOf(window);
+    if (!c)
+        return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t name = atom(c, property);
+    const std::array<xcb_atom_t, 2> atoms{atom(c, values[0]), atom(c, values[1])};
+    if (name == XCB_ATOM_NONE || atoms[0] == XCB_ATOM_NONE || atoms[1] == XCB_ATOM_NONE)
+        return;
+    xcb_change_property(c, mode, id, name, XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(atoms.size()), atoms.data());
+    xcb_flush(c);
+}
+
 } // namespace
 #endif
 
 std::optional<QMargins> askFrameExtents(QWidget* window)
 {
 #if QT_CONFIG(xcb)
-    if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return std::nullopt;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* c = connectionOf(window);
     if (!c)
         return std::nullopt;
     const auto id = static_cast<xcb_window_t>(window->winId());
@@ -100,6 +124,29 @@ std::optional<QMargins> askFrameExtents(QWidget* window)
     (void)window;
 #endif
     return std::nullopt;
+}
+
+void keepOffTaskbar(QWidget* window)
+{
+#if QT_CONFIG(xcb)
+    // Before the first map the property is ours to set; Qt keeps what it finds there when it adds
+    // its own states on show.
+    setAtoms(window, "_NET_WM_STATE", {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}, XCB_PROP_MODE_APPEND);
+#else
+    (void)window;
+#endif
+}
+
+void askForFrameWithoutMinimise(QWidget* window, const char* fallback)
+{
+#if QT_CONFIG(xcb)
+    const std::string other = std::string("_NET_WM_WINDOW_TYPE_") + fallback;
+    // Qt writes the type when it makes the native window and again only when the flags change.
+    setAtoms(window, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_TOOLBAR", other.c_str()}, XCB_PROP_MODE_REPLACE);
+#else
+    (void)window;
+    (void)fallback;
+#endif
 }
 
 } // namespace form::qt
