@@ -4,13 +4,13 @@
 
 #include "FormView.h"
 #include "FormWindow.h"
+#include "OwnedWindows.h"
 #include "QtString.h"
 #include "ReadingOrder.h"
 #include "StockAccessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -28,7 +28,7 @@ QRect toScreen(const QWidget* widget, const QRect& global)
     // A screen keeps its top-left corner in device pixels and scales from there. Wayland has no
     // desktop-wide coordinates to give, and its compositor scales by itself. A window not shown
     // yet (a menu before it first opens) has no native window, but already its screen.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    if (onWayland())
         return global;
     const QWidget* top = widget->window();
     const QWindow* window = top->windowHandle();
@@ -44,15 +44,33 @@ QRect toScreen(const QWidget* widget, const QRect& global)
 class FormViewAccessible;
 FormViewAccessible* viewInterface(FormView* view);
 
-// A painted element: a label, or a picture a reader can name. It has no QObject of its own, so
-// Qt's cache keeps it under an id that the view's interface hands out.
-class ElementAccessible : public QAccessibleInterface {
-public:
-    ElementAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) { }
+int indexAmongChildren(const QAccessibleInterface& parent, const QAccessibleInterface* child)
+{
+    for (int i = 0, n = parent.childCount(); i < n; ++i)
+        if (parent.child(i) == child)
+            return i;
+    return -1;
+}
 
-    bool isValid() const override { return element() != nullptr; }
+// What a view paints and a reader meets: it has no QObject of its own, so Qt's cache keeps it
+// under an id that the view's interface hands out. Nothing of it can be edited.
+class PaintedAccessible : public QAccessibleInterface {
+public:
+    explicit PaintedAccessible(FormView* view) : view_(view) { }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
+    void setText(QAccessible::Text, const QString&) override { }
+
+protected:
+    QPointer<FormView> view_;
+};
+
+// A painted element: a label, or a picture a reader can name.
+class ElementAccessible : public PaintedAccessible {
+public:
+    ElementAccessible(FormView* view, std::string name) : PaintedAccessible(view), name_(std::move(name)) { }
+
+    bool isValid() const override { return element() != nullptr; }
     QAccessibleInterface* parent() const override;
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
@@ -78,7 +96,6 @@ public:
             return {};
         }
     }
-    void setText(QAccessible::Text, const QString&) override { }
 
     QRect rect() const override
     {
@@ -104,18 +121,15 @@ private:
         return e && (e->kind() == ElementKind::Label || e->kind() == ElementKind::Picture) ? e : nullptr;
     }
 
-    QPointer<FormView> view_;
     std::string name_;
 };
 
 // The labels a frame holds, read as one phrase: the score panel says "現在娘さん 12 くるくる".
-class GroupAccessible : public QAccessibleInterface {
+class GroupAccessible : public PaintedAccessible {
 public:
-    GroupAccessible(FormView* view, std::string frame) : view_(view), frame_(std::move(frame)) { }
+    GroupAccessible(FormView* view, std::string frame) : PaintedAccessible(view), frame_(std::move(frame)) { }
 
     bool isValid() const override { return view_ && view_->form().find(frame_); }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override;
     QAccessibleInterface* child(int index) const override
     {
@@ -129,13 +143,7 @@ public:
         const ReadingItem* it = item();
         return it ? static_cast<int>(it->elements.size()) : 0;
     }
-    int indexOfChild(const QAccessibleInterface* child) const override
-    {
-        for (int i = 0; i < childCount(); ++i)
-            if (this->child(i) == child)
-                return i;
-        return -1;
-    }
+    int indexOfChild(const QAccessibleInterface* child) const override { return indexAmongChildren(*this, child); }
     QAccessibleInterface* childAt(int x, int y) const override
     {
         for (int i = 0; i < childCount(); ++i)
@@ -156,7 +164,6 @@ public:
             return qstr(frame_);
         return {};
     }
-    void setText(QAccessible::Text, const QString&) override { }
 
     QRect rect() const override
     {
@@ -182,7 +189,6 @@ private:
         return nullptr;
     }
 
-    QPointer<FormView> view_;
     std::string frame_;
 };
 
@@ -214,13 +220,7 @@ public:
         return i - items.size() < b.size() ? QAccessible::queryAccessibleInterface(b[i - items.size()]) : nullptr;
     }
 
-    int indexOfChild(const QAccessibleInterface* child) const override
-    {
-        for (int i = 0, n = childCount(); i < n; ++i)
-            if (this->child(i) == child)
-                return i;
-        return -1;
-    }
+    int indexOfChild(const QAccessibleInterface* child) const override { return indexAmongChildren(*this, child); }
 
     QString text(QAccessible::Text t) const override
     {

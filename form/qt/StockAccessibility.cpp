@@ -215,42 +215,34 @@ private:
 
 QAccessibleInterface* menuItem(QWidget* owner, QAction* action);
 
-// Which of its owner's actions a menu entry stands for.
-int actionIndex(const QWidget* owner, const QAccessibleInterface* child)
-{
-    const QAccessible::Role r = child ? child->role() : QAccessible::NoRole;
-    if (r != QAccessible::MenuItem && r != QAccessible::Separator)
-        return -1;
-    return static_cast<int>(owner->actions().indexOf(qobject_cast<QAction*>(child->object())));
-}
-
-class MenuBarAccessible : public PlacedWidget {
+// A widget whose children are its actions: the menu bar's titles, a menu's entries.
+class ActionsAccessible : public PlacedWidget {
 public:
-    explicit MenuBarAccessible(QWidget* w) : PlacedWidget(w, QAccessible::MenuBar) { }
+    using PlacedWidget::PlacedWidget;
     int childCount() const override { return static_cast<int>(widget()->actions().size()); }
     QAccessibleInterface* child(int index) const override
     {
         return menuItem(widget(), widget()->actions().value(index));
     }
-    int indexOfChild(const QAccessibleInterface* child) const override { return actionIndex(widget(), child); }
+    // Which of the actions a menu entry stands for.
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const QAccessible::Role r = child ? child->role() : QAccessible::NoRole;
+        if (r != QAccessible::MenuItem && r != QAccessible::Separator)
+            return -1;
+        return static_cast<int>(widget()->actions().indexOf(qobject_cast<QAction*>(child->object())));
+    }
 };
 
-class MenuAccessible : public PlacedWidget {
+class MenuAccessible : public ActionsAccessible {
 public:
-    explicit MenuAccessible(QWidget* w) : PlacedWidget(w, QAccessible::PopupMenu) { }
+    explicit MenuAccessible(QWidget* w) : ActionsAccessible(w, QAccessible::PopupMenu) { }
 
     QString text(QAccessible::Text t) const override
     {
         const QString s = QAccessibleWidget::text(t);
         return s.isEmpty() && t == QAccessible::Name ? widget()->windowTitle() : s;
     }
-
-    int childCount() const override { return static_cast<int>(widget()->actions().size()); }
-    QAccessibleInterface* child(int index) const override
-    {
-        return menuItem(widget(), widget()->actions().value(index));
-    }
-    int indexOfChild(const QAccessibleInterface* child) const override { return actionIndex(widget(), child); }
 
     QAccessibleInterface* childAt(int x, int y) const override
     {
@@ -407,7 +399,7 @@ QAccessibleInterface* stockAccessible(const QString& className, QObject* object)
     if (className == QLatin1String("QLabel"))
         return new LabelAccessible(w);
     if (className == QLatin1String("QMenuBar"))
-        return new MenuBarAccessible(w);
+        return new ActionsAccessible(w, QAccessible::MenuBar);
     if (className == QLatin1String("QMenu"))
         return new MenuAccessible(w);
     if (className == QLatin1String("QMessageBox"))
