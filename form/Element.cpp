@@ -4,7 +4,23 @@
 
 #include "Form.h"
 
+#include <utility>
+
 namespace form {
+
+namespace {
+
+// Takes the value if it is new, and says whether it was.
+template <typename T>
+bool assign(T& field, T value)
+{
+    if (field == value)
+        return false;
+    field = std::move(value);
+    return true;
+}
+
+} // namespace
 
 Element::Element(Form& owner, const ElementLayout& layout)
     : owner_(owner),
@@ -18,25 +34,20 @@ Element::Element(Form& owner, const ElementLayout& layout)
 
 void Element::setVisible(bool visible)
 {
-    if (visible_ == visible)
-        return;
-    visible_ = visible;
-    owner_.changed();
+    if (assign(visible_, visible))
+        owner_.changed();
 }
 
 void Element::setEnabled(bool enabled)
 {
-    if (enabled_ == enabled)
-        return;
-    enabled_ = enabled;
-    owner_.changed();
+    if (assign(enabled_, enabled))
+        owner_.changed();
 }
 
 void Element::setCaption(std::string caption)
 {
-    if (caption_ == caption)
+    if (!assign(caption_, std::move(caption)))
         return;
-    caption_ = std::move(caption);
     if (layout_.autoSize)
         owner_.fitToCaption(*this);
     owner_.changed();
@@ -44,19 +55,14 @@ void Element::setCaption(std::string caption)
 
 void Element::setPicture(std::string picture)
 {
-    if (picture_ == picture)
-        return;
-    picture_ = std::move(picture);
-    owner_.changed();
+    if (assign(picture_, std::move(picture)))
+        owner_.changed();
 }
 
 void Element::setSize(Size pixels)
 {
-    Rect r{bounds_.left, bounds_.top, pixels.width * kTwipsPerPixel, pixels.height * kTwipsPerPixel};
-    if (r == bounds_)
-        return;
-    bounds_ = r;
-    owner_.changed();
+    if (assign(bounds_, Rect{bounds_.left, bounds_.top, pixels.width * kTwipsPerPixel, pixels.height * kTwipsPerPixel}))
+        owner_.changed();
 }
 
 } // namespace form
