@@ -52,23 +52,42 @@ int indexAmongChildren(const QAccessibleInterface& parent, const QAccessibleInte
     return -1;
 }
 
-// What a view paints and a reader meets: it has no QObject of its own, so Qt's cache keeps it
-// under an id that the view's interface hands out. Nothing of it can be edited.
+// What a view paints and a reader meets, in the place of one element of the form (a group in
+// its frame's): it has no QObject of its own, so Qt's cache keeps it under an id that the view's
+// interface hands out. Nothing of it can be edited.
 class PaintedAccessible : public QAccessibleInterface {
 public:
-    explicit PaintedAccessible(FormView* view) : view_(view) { }
+    PaintedAccessible(FormView* view, std::string name) : view_(view), name_(std::move(name)) { }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
     void setText(QAccessible::Text, const QString&) override { }
 
+    QRect rect() const override
+    {
+        const Element* e = view_ ? view_->form().find(name_) : nullptr;
+        return e ? screenRect(view_, toPixels(e->bounds())) : QRect();
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        s.readOnly = true; // otherwise AT-SPI calls plain text editable
+        s.invisible = !view_ || !view_->isVisible() || !shows();
+        return s;
+    }
+
 protected:
+    // Whether a reader meets it now.
+    virtual bool shows() const = 0;
+
     QPointer<FormView> view_;
+    std::string name_;
 };
 
 // A painted element: a label, or a picture a reader can name.
 class ElementAccessible : public PaintedAccessible {
 public:
-    ElementAccessible(FormView* view, std::string name) : PaintedAccessible(view), name_(std::move(name)) { }
+    using PaintedAccessible::PaintedAccessible;
 
     bool isValid() const override { return element() != nullptr; }
     QAccessibleInterface* parent() const override;
@@ -97,22 +116,13 @@ public:
         }
     }
 
-    QRect rect() const override
-    {
-        const Element* e = element();
-        return e ? screenRect(view_, toPixels(e->bounds())) : QRect();
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State s;
-        s.readOnly = true; // otherwise AT-SPI calls plain text editable
-        const Element* e = element();
-        s.invisible = !e || !e->visible() || !view_->isVisible();
-        return s;
-    }
-
 private:
+    bool shows() const override
+    {
+        const Element* e = element();
+        return e && e->visible();
+    }
+
     const Element* element() const
     {
         if (!view_)
@@ -120,16 +130,14 @@ private:
         const Element* e = view_->form().find(name_);
         return e && (e->kind() == ElementKind::Label || e->kind() == ElementKind::Picture) ? e : nullptr;
     }
-
-    std::string name_;
 };
 
 // The labels a frame holds, read as one phrase: the score panel says "現在娘さん 12 くるくる".
 class GroupAccessible : public PaintedAccessible {
 public:
-    GroupAccessible(FormView* view, std::string frame) : PaintedAccessible(view), frame_(std::move(frame)) { }
+    using PaintedAccessible::PaintedAccessible;
 
-    bool isValid() const override { return view_ && view_->form().find(frame_); }
+    bool isValid() const override { return view_ && view_->form().find(name_); }
     QAccessibleInterface* parent() const override;
     QAccessibleInterface* child(int index) const override
     {
@@ -161,35 +169,21 @@ public:
         if (t == QAccessible::Name)
             return qstr(readingText(view_->form(), *it));
         if (t == QAccessible::Description)
-            return qstr(frame_);
+            return qstr(name_);
         return {};
     }
 
-    QRect rect() const override
-    {
-        if (!isValid())
-            return {};
-        return screenRect(view_, toPixels(view_->form().element(frame_).bounds()));
-    }
-    QAccessible::State state() const override
-    {
-        QAccessible::State s;
-        s.readOnly = true;
-        s.invisible = !view_ || !view_->isVisible() || !item();
-        return s;
-    }
-
 private:
+    bool shows() const override { return item() != nullptr; }
+
     const ReadingItem* item() const
     {
         if (view_)
             for (const ReadingItem& it : view_->readingOrder())
-                if (it.frame && it.frame->name() == frame_)
+                if (it.frame && it.frame->name() == name_)
                     return &it;
         return nullptr;
     }
-
-    std::string frame_;
 };
 
 // The view itself: its children are what a reader meets, in the view's reading order, then the
