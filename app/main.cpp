@@ -32,9 +32,9 @@ namespace {
 std::vector<QString> firstPictures()
 {
     std::vector<QString> resources;
-    for (std::string_view r : assets::picturesShownAtStart(windows::form1Layout()))
+    for (std::string_view r : assets::picturesShownAtStart(form::form1Layout()))
         resources.push_back(QString::fromUtf8(r.data(), static_cast<qsizetype>(r.size())));
-    for (const QString& file : windows::qt::programIconFiles())
+    for (const QString& file : form::qt::programIconFiles())
         resources.push_back(file);
     return resources;
 }
@@ -62,26 +62,26 @@ int main(int argc, char** argv)
     // Decoding starts on a thread of its own while Qt connects the window and loads its fonts.
     // Not earlier: image loading asks the application for its plugin paths, and a thread that
     // does so while the application is being built reads it half made.
-    windows::qt::PictureDecoder pictures(firstPictures());
+    form::qt::PictureDecoder pictures(firstPictures());
     QApplication::setApplicationName("ombura");
     QApplication::setApplicationVersion(OMBURA_VERSION_TEXT);
     // Ties the windows to the installed menu entry (its icon and name on Wayland). No display
     // name is set: Qt would append it to every title, the dialog's and the message box's too.
     QGuiApplication::setDesktopFileName(OMBURA_APP_ID);
-    windows::qt::installFontSubstitutes();
-    windows::qt::installLook();
+    form::qt::installFontSubstitutes();
+    form::qt::installLook();
     // One face for the menus, the message box and the labels: the menus' Japanese then needs no
     // search for a fallback font, and the program loads one font where it loaded three.
-    QApplication::setFont(windows::qt::fontFor(windows::Font{}));
+    QApplication::setFont(form::qt::fontFor(form::Font{}));
 
     app::SoundSystem sound;
     sound::Multimedia32 multimedia(sound.engine());
-    windows::qt::QtTimerHost timers;
-    windows::qt::QtShell shell;
+    form::qt::QtTimerHost timers;
+    form::qt::QtShell shell;
     app::QuitSignals quitSignals([&shell] { shell.endProgram(); });
 
     game::Form1 form1(timers, multimedia, shell);
-    windows::qt::FormWindow window(form1.form());
+    form::qt::FormWindow window(form1.form());
     window.view()->setPictureSource([&pictures](const QString& resource) { return pictures.take(resource); });
     shell.registerWindow(form1.form(), &window);
     form1.Form_Load();
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
         window.view(),
         [&pictures] {
             QApplication::setWindowIcon(
-                windows::qt::programIcon([&pictures](const QString& file) { return pictures.take(file); }));
+                form::qt::programIcon([&pictures](const QString& file) { return pictures.take(file); }));
         },
         std::chrono::seconds(2));
     // Loading the SoundFont and opening the sound libraries is a good deal of work that would

@@ -80,7 +80,7 @@ const PictureInfo* findPicture(std::string_view name)
     return nullptr;
 }
 
-std::vector<std::string_view> picturesShownAtStart(const windows::FormLayout& layout)
+std::vector<std::string_view> picturesShownAtStart(const form::FormLayout& layout)
 {
     std::vector<std::string_view> shown;
     for (auto e = layout.elements.rbegin(); e != layout.elements.rend(); ++e) {
@@ -97,12 +97,12 @@ std::vector<std::string_view> picturesShownAtStart(const windows::FormLayout& la
     return shown;
 }
 
-void applyPictures(windows::Form& form)
+void applyPictures(form::Form& form)
 {
     for (const PictureBinding& b : kBindings) {
         if (b.form != form.name())
             continue;
-        if (windows::Element* e = form.find(b.element))
+        if (form::Element* e = form.find(b.element))
             e->setPicture(std::string(findPicture(b.picture)->resource));
     }
 }

@@ -6,16 +6,16 @@
 #include <string_view>
 #include <vector>
 
-namespace windows {
+namespace form {
 class Form;
 struct FormLayout;
-} // namespace windows
+} // namespace form
 
 namespace assets {
 
 struct PictureInfo {
     std::string_view name;
-    std::string_view resource; // Qt resource path, also the key the window model holds
+    std::string_view resource; // Qt resource path, also the key the form model holds
     int width;
     int height;
     std::string_view shows;
@@ -34,9 +34,9 @@ const PictureInfo* findPicture(std::string_view name);
 
 // The resources of the pictures a freshly created form shows (its visible elements' pictures),
 // back to front and each once: what its first frame needs.
-std::vector<std::string_view> picturesShownAtStart(const windows::FormLayout& layout);
+std::vector<std::string_view> picturesShownAtStart(const form::FormLayout& layout);
 
 // Gives every element of a freshly created form the picture it starts with.
-void applyPictures(windows::Form& form);
+void applyPictures(form::Form& form);
 
 } // namespace assets

@@ -50,8 +50,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app::SoundSystem sound;
     sound::Multimedia32 multimedia(sound.engine());
-    windows::qt::QtTimerHost timers;
-    windows::qt::QtShell shell;
+    form::qt::QtTimerHost timers;
+    form::qt::QtShell shell;
     game::Form1 form1(timers, multimedia, shell);
     form1.Form_Load();
     const game::GameState& state = form1.state();
@@ -63,7 +63,7 @@ int main(int argc, char** argv)
 
     int ticks = 0;
     bool playing = false;
-    form1.form().on("bgm", windows::Event::Timer, [&] {
+    form1.form().on("bgm", form::Event::Timer, [&] {
         ++ticks;
         if (multimedia.GetMusicMode() == "STOPPED") {
             std::printf("restart %lld\n", monotonicNs());
@@ -84,7 +84,7 @@ int main(int argc, char** argv)
     QObject::connect(&presses, &QTimer::timeout, [&] {
         const double into = std::fmod(static_cast<double>(monotonicNs() - started) / 1e9, period);
         if (into > 1.5 && into < period - 2.5)
-            form1.form().press({215 * 15, 160 * 15}, windows::MouseButton::Left);
+            form1.form().press({215 * 15, 160 * 15}, form::MouseButton::Left);
     });
     QTimer::singleShot(static_cast<int>(delay * 1000), [&] {
         started = monotonicNs();

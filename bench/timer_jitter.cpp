@@ -23,8 +23,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app::SoundSystem sound;
     sound::Multimedia32 multimedia(sound.engine());
-    windows::qt::QtTimerHost timers;
-    windows::qt::QtShell shell;
+    form::qt::QtTimerHost timers;
+    form::qt::QtShell shell;
     game::Form1 form1(timers, multimedia, shell);
     form1.Form_Load();
 
@@ -36,10 +36,10 @@ int main(int argc, char** argv)
     std::vector<double> pressMicros;
     auto press = [&] {
         const auto t0 = Clock::now();
-        form1.form().press({215 * 15, 160 * 15}, windows::MouseButton::Left);
+        form1.form().press({215 * 15, 160 * 15}, form::MouseButton::Left);
         pressMicros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     };
-    form1.form().on("Timer1", windows::Event::Timer, [&] {
+    form1.form().on("Timer1", form::Event::Timer, [&] {
         const auto now = Clock::now();
         // Only intervals inside one turn count; the first tick after a press has no predecessor.
         if (form1.spinStep() > 0)

@@ -22,14 +22,14 @@ TimeOfDay systemTimeOfDay();
 // procedures they share. Everything runs on the one user-interface thread.
 class Form1 {
 public:
-    Form1(windows::TimerHost& timers, sound::Multimedia32& sound, windows::Shell& shell,
+    Form1(form::TimerHost& timers, sound::Multimedia32& sound, form::Shell& shell,
           TimeOfDay timeOfDay = systemTimeOfDay());
     ~Form1();
 
-    windows::Form& form() { return form_; }
+    form::Form& form() { return form_; }
     const GameState& state() const { return state_; }
     std::int16_t spinStep() const { return spinStep_; }
-    windows::Form* form2() { return form2_.get(); }
+    form::Form* form2() { return form2_.get(); }
 
     // Game control
     void Form_Load();
@@ -71,20 +71,20 @@ public:
     void Form2_Command1_Click();
 
 private:
-    windows::Element& el(std::string_view name) { return form_.element(name); }
-    windows::Timer& timer(std::string_view name) { return form_.timer(name); }
+    form::Element& el(std::string_view name) { return form_.element(name); }
+    form::Timer& timer(std::string_view name) { return form_.timer(name); }
     void connectHandlers();
     void showForm2();
 
-    windows::TimerHost& timers_;
+    form::TimerHost& timers_;
     sound::Multimedia32& sound_;
-    windows::Shell& shell_;
+    form::Shell& shell_;
     TimeOfDay timeOfDay_;
-    windows::Form form_;
+    form::Form form_;
     GameState state_;
     // The animation step lives beside the record, not in it: only this window uses it.
     std::int16_t spinStep_ = 0;
-    std::unique_ptr<windows::Form> form2_; // exists only while the dialog is open
+    std::unique_ptr<form::Form> form2_; // exists only while the dialog is open
 };
 
 } // namespace game

@@ -7,14 +7,14 @@
 
 namespace game {
 
-using windows::Event;
+using form::Event;
 
-Form1::Form1(windows::TimerHost& timers, sound::Multimedia32& sound, windows::Shell& shell, TimeOfDay timeOfDay)
+Form1::Form1(form::TimerHost& timers, sound::Multimedia32& sound, form::Shell& shell, TimeOfDay timeOfDay)
     : timers_(timers),
       sound_(sound),
       shell_(shell),
       timeOfDay_(std::move(timeOfDay)),
-      form_(windows::form1Layout(), &timers)
+      form_(form::form1Layout(), &timers)
 {
     assets::applyPictures(form_);
     connectHandlers();

@@ -11,9 +11,9 @@ void Form1::showForm2()
 {
     // The dialog is made afresh from its layout every time it opens and keeps nothing.
     if (!form2_) {
-        form2_ = std::make_unique<windows::Form>(windows::form2Layout(), &timers_);
+        form2_ = std::make_unique<form::Form>(form::form2Layout(), &timers_);
         assets::applyPictures(*form2_);
-        form2_->on("Command1", windows::Event::Click, [this] { Form2_Command1_Click(); });
+        form2_->on("Command1", form::Event::Click, [this] { Form2_Command1_Click(); });
     }
     shell_.showForm(*form2_);
 }

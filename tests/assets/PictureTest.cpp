@@ -152,9 +152,9 @@ TEST(Pictures, FiguresStandOnTheMatFloor)
 }
 
 struct Forms {
-    windows::ManualClock clock;
-    windows::Form form1{windows::form1Layout(), &clock};
-    windows::Form form2{windows::form2Layout(), &clock};
+    form::ManualClock clock;
+    form::Form form1{form::form1Layout(), &clock};
+    form::Form form2{form::form2Layout(), &clock};
 };
 
 TEST(PictureBindings, EveryElementHoldsItsPictureAtCreation)
@@ -166,8 +166,8 @@ TEST(PictureBindings, EveryElementHoldsItsPictureAtCreation)
         SCOPED_TRACE(std::string(b.form) + "." + std::string(b.element));
         const assets::PictureInfo* p = assets::findPicture(b.picture);
         ASSERT_NE(p, nullptr);
-        windows::Form& form = b.form == "Form1" ? f.form1 : f.form2;
-        const windows::Element* e = form.find(b.element);
+        form::Form& form = b.form == "Form1" ? f.form1 : f.form2;
+        const form::Element* e = form.find(b.element);
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(e->picture(), p->resource);
     }
@@ -178,9 +178,9 @@ TEST(PictureBindings, NoPictureElementIsLeftEmpty)
     Forms f;
     assets::applyPictures(f.form1);
     assets::applyPictures(f.form2);
-    for (const windows::Form* form : {&f.form1, &f.form2})
-        for (const windows::Element& e : form->elements()) {
-            if (e.kind() == windows::ElementKind::Picture) {
+    for (const form::Form* form : {&f.form1, &f.form2})
+        for (const form::Element& e : form->elements()) {
+            if (e.kind() == form::ElementKind::Picture) {
                 EXPECT_FALSE(e.picture().empty()) << form->name() << "." << e.name();
             }
         }
@@ -205,10 +205,10 @@ TEST(PictureBindings, SharedPicturesAreTheSameResource)
 
 TEST(PictureBindings, ApplyingToAnUnknownFormChangesNothing)
 {
-    windows::FormLayout layout{};
+    form::FormLayout layout{};
     layout.name = "Form9";
-    windows::ManualClock clock;
-    windows::Form other(layout, &clock);
+    form::ManualClock clock;
+    form::Form other(layout, &clock);
     assets::applyPictures(other); // must neither crash nor invent elements
     EXPECT_TRUE(other.elements().empty());
 }
@@ -220,11 +220,11 @@ TEST(PictureBindings, FirstFrameNeedsTheVisibleElementsPicturesBackToFront)
     // These are decoded ahead of the first frame; a hidden store's picture there would only
     // make the first frame wait longer.
     const struct {
-        const windows::FormLayout& layout;
+        const form::FormLayout& layout;
         std::vector<std::string_view> expected;
     } cases[] = {
-        {windows::form1Layout(), {":/pictures/room.bmp", ":/pictures/player_rest.xpm", ":/pictures/girl_rest.xpm"}},
-        {windows::form2Layout(), {":/pictures/icon.xpm"}},
+        {form::form1Layout(), {":/pictures/room.bmp", ":/pictures/player_rest.xpm", ":/pictures/girl_rest.xpm"}},
+        {form::form2Layout(), {":/pictures/icon.xpm"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(assets::picturesShownAtStart(c.layout), c.expected) << c.layout.name;

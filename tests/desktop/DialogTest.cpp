@@ -7,7 +7,7 @@
 #include <regex>
 
 using testing_support::GameTest;
-using namespace windows;
+using namespace form;
 
 TEST(Form2Layout, WindowAndElementsFrontToBack)
 {

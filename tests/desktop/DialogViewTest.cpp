@@ -33,7 +33,7 @@
 
 namespace {
 
-using windows::qt::FormWindow;
+using form::qt::FormWindow;
 
 // Every accessibility event, as the name of what it was about and its type.
 struct Heard {
@@ -104,15 +104,15 @@ protected:
     }
     void pressFigure()
     {
-        form1.form().press({215 * 15 + 7, 160 * 15 + 7}, windows::MouseButton::Left);
-        form1.form().release({215 * 15 + 7, 160 * 15 + 7}, windows::MouseButton::Left);
+        form1.form().press({215 * 15 + 7, 160 * 15 + 7}, form::MouseButton::Left);
+        form1.form().release({215 * 15 + 7, 160 * 15 + 7}, form::MouseButton::Left);
     }
     QAccessibleInterface* mainView() { return QAccessible::queryAccessibleInterface(window.view()); }
 
-    windows::ManualClock clock;
+    form::ManualClock clock;
     testing_support::RecordingPlatform platform;
     sound::Multimedia32 multimedia{platform};
-    windows::qt::QtShell shell;
+    form::qt::QtShell shell;
     std::uint64_t timeOfDay = 1;
     game::Form1 form1{clock, multimedia, shell, [this] { return timeOfDay; }};
     FormWindow window{form1.form()};
@@ -198,17 +198,17 @@ TEST_F(DialogViewTest, CaptionsFitWithoutRunningIntoEachOther)
 {
     // Measured in the fonts that are really drawn, as automatic sizing leaves them.
     openDialog();
-    const windows::Form& form = *form1.form2();
-    for (const windows::Element& a : form.elements())
-        for (const windows::Element& b : form.elements()) {
+    const form::Form& form = *form1.form2();
+    for (const form::Element& a : form.elements())
+        for (const form::Element& b : form.elements()) {
             if (&a == &b)
                 continue;
-            const QRect ra = windows::qt::toPixels(a.bounds()), rb = windows::qt::toPixels(b.bounds());
+            const QRect ra = form::qt::toPixels(a.bounds()), rb = form::qt::toPixels(b.bounds());
             EXPECT_FALSE(ra.intersects(rb)) << a.name() << " / " << b.name();
         }
     const QRect client(QPoint(0, 0), dialog()->view()->size());
-    for (const windows::Element& e : form.elements())
-        EXPECT_TRUE(client.contains(windows::qt::toPixels(e.bounds()))) << e.name();
+    for (const form::Element& e : form.elements())
+        EXPECT_TRUE(client.contains(form::qt::toPixels(e.bounds()))) << e.name();
 }
 
 TEST_F(DialogViewTest, MainWindowReadsAsCountdownAndScorePanel)
@@ -243,7 +243,7 @@ TEST_F(DialogViewTest, MainWindowReadsAsCountdownAndScorePanel)
 TEST_F(DialogViewTest, ReaderHearsScoreAndCountdownChange)
 {
     // Offscreen there is no bridge to AT-SPI, so the notices are caught on their way to it.
-    windows::qt::setAccessibleEventSink(listen);
+    form::qt::setAccessibleEventSink(listen);
     QAccessibleInterface* view = mainView();
     ASSERT_NE(view, nullptr);
 
@@ -277,7 +277,7 @@ TEST_F(DialogViewTest, ReaderHearsScoreAndCountdownChange)
             << h.description.toStdString();
 
     window.action("mnuStop")->trigger();
-    windows::qt::setAccessibleEventSink({});
+    form::qt::setAccessibleEventSink({});
 }
 
 TEST_F(DialogViewTest, DialogReadsItsTextsThenItsButton)
@@ -290,7 +290,7 @@ TEST_F(DialogViewTest, DialogReadsItsTextsThenItsButton)
         names << view->child(i)->text(QAccessible::Name);
         descriptions << view->child(i)->text(QAccessible::Description);
     }
-    const windows::Form& form = *form1.form2();
+    const form::Form& form = *form1.form2();
     const auto caption = [&](const char* name) { return QString::fromStdString(form.element(name).caption()); };
     EXPECT_EQ(names, (QStringList{"Ombura", "Ver.1.0", caption("Label6"), caption("Label3"), caption("Label4"),
                                   caption("Label5"), "OK"}));
@@ -378,8 +378,8 @@ TEST_F(DialogViewTest, GameOverBoxIsWideEnoughForItsTitleAndCarriesNoIcons)
     closer.stop();
     EXPECT_EQ(seen.title, "GAME　OVER");
     EXPECT_EQ(seen.text, "娘さん逃亡…。");
-    EXPECT_GE(seen.width, windows::qt::widthForTitle(seen.title));
-    EXPECT_GT(windows::qt::widthForTitle(seen.title), 131); // what the frame cut to "G…"
+    EXPECT_GE(seen.width, form::qt::widthForTitle(seen.title));
+    EXPECT_GT(form::qt::widthForTitle(seen.title), 131); // what the frame cut to "G…"
     EXPECT_EQ(seen.iconsOnButtons, 0);
     EXPECT_TRUE(seen.okIsDefault);
     EXPECT_EQ(seen.modality, Qt::ApplicationModal);
@@ -401,7 +401,7 @@ TEST_F(DialogViewTest, MenuBarBoxAndDialogShareTheWindowsGrey)
 
 TEST_F(DialogViewTest, ReaderMeetsAShowingIntruderAndThePinwheelButNoStores)
 {
-    windows::qt::setAccessibleEventSink(listen);
+    form::qt::setAccessibleEventSink(listen);
     QAccessibleInterface* view = mainView();
     ASSERT_NE(view, nullptr);
     window.action("mnuStart")->trigger();
@@ -449,7 +449,7 @@ TEST_F(DialogViewTest, ReaderMeetsAShowingIntruderAndThePinwheelButNoStores)
             EXPECT_FALSE(line.contains(store)) << line.toStdString();
     }
     window.action("mnuStop")->trigger();
-    windows::qt::setAccessibleEventSink({});
+    form::qt::setAccessibleEventSink({});
 }
 
 TEST_F(DialogViewTest, ExtentsAreInTheDisplaysPixelsAtAnyScaleFactor)
@@ -508,10 +508,10 @@ struct Scene {
         form1.Form_Load();
         window.showCentred();
     }
-    windows::ManualClock clock;
+    form::ManualClock clock;
     testing_support::RecordingPlatform platform;
     sound::Multimedia32 multimedia{platform};
-    windows::qt::QtShell shell;
+    form::qt::QtShell shell;
     game::Form1 form1{clock, multimedia, shell, [] { return std::uint64_t{1}; }};
     FormWindow window{form1.form()};
 };
@@ -548,7 +548,7 @@ void describe(QAccessibleInterface* root, std::vector<Node>& out, int depth = 0)
              .arg(offers),
          root->rect(),
          root->object() && !qobject_cast<FormWindow*>(root->object()) &&
-             !qobject_cast<windows::qt::FormView*>(root->object())});
+             !qobject_cast<form::qt::FormView*>(root->object())});
     for (int i = 0; i < root->childCount(); ++i)
         describe(root->child(i), out, depth + 1);
 }
@@ -589,13 +589,13 @@ std::vector<Node> readEverything(Scene& scene)
 TEST_F(DialogViewTest, QtsOwnWidgetsReadAsTheyWouldButLieInTheDisplaysPixels)
 {
     // Qt's own interfaces serve the widgets of the first scene, ours those of the second.
-    windows::qt::setStockAccessibility(false);
+    form::qt::setStockAccessibility(false);
     std::vector<Node> qts;
     {
         Scene scene;
         qts = readEverything(scene);
     }
-    windows::qt::setStockAccessibility(true);
+    form::qt::setStockAccessibility(true);
     Scene scene;
     const std::vector<Node> ours = readEverything(scene);
 
@@ -641,11 +641,11 @@ TEST_F(DialogViewTest, AReaderOpensMenusAndPressesEntriesAndButtonsThroughItsAct
 
 TEST(StockAccessibility, CaptionsWithMnemonicsReadAsQtReadsThem)
 {
-    windows::qt::installFormAccessibility();
+    form::qt::installFormAccessibility();
     const QStringList captions{"&Open", "R&&D", "Save &As", "end&", "&&&x", "ゲーム(&G)"};
     // Name and keys of a button, a menu entry and a label for a buddy, for each caption.
     const auto read = [&](bool ours) {
-        windows::qt::setStockAccessibility(ours);
+        form::qt::setStockAccessibility(ours);
         QStringList out;
         QWidget host;
         QMenu menu(&host);
@@ -661,7 +661,7 @@ TEST(StockAccessibility, CaptionsWithMnemonicsReadAsQtReadsThem)
                  {QAccessible::queryAccessibleInterface(button), item, QAccessible::queryAccessibleInterface(label)})
                 out << caption + " -> " + i->text(QAccessible::Name) + " / " + i->text(QAccessible::Accelerator);
         }
-        windows::qt::setStockAccessibility(true);
+        form::qt::setStockAccessibility(true);
         return out;
     };
     const QStringList qts = read(false);

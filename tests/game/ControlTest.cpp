@@ -56,7 +56,7 @@ TEST_F(GameTest, StartUpLeavesTheGameStopped)
     EXPECT_FALSE(el("Image15").visible());
     EXPECT_FALSE(el("Image3").enabled());
     EXPECT_FALSE(el("Image4").enabled());
-    for (const windows::Timer& t : form().timers())
+    for (const form::Timer& t : form().timers())
         EXPECT_FALSE(t.enabled()) << t.name();
     EXPECT_FALSE(form().menuEntry("mnuSethu").enabled);
     EXPECT_TRUE(form().menuEntry("mnuStart").enabled);
@@ -136,7 +136,7 @@ TEST_F(GameTest, MusicWatchdogRestartsOnlyAStoppedSequence)
 
 TEST(GameWithoutPaths, NetworkFolderPlaysSilently)
 {
-    windows::ManualClock clock;
+    form::ManualClock clock;
     testing_support::RecordingPlatform platform;
     sound::Multimedia32 multimedia(platform);
     testing_support::FakeShell shell;
@@ -144,7 +144,7 @@ TEST(GameWithoutPaths, NetworkFolderPlaysSilently)
     game::Form1 form1(clock, multimedia, shell, [] { return 7ULL; });
     form1.Form_Load();
     form1.form().chooseMenu("mnuStart");
-    form1.form().press({215 * 15, 160 * 15}, windows::MouseButton::Left);
+    form1.form().press({215 * 15, 160 * 15}, form::MouseButton::Left);
     clock.advance(12'000);
     form1.form().chooseMenu("mnuStop");
     EXPECT_EQ(form1.state().musicPath, "");

@@ -60,7 +60,7 @@ TEST_F(SpinTest, PressesDuringATurnScoreWithoutStartingAnother)
     pressFigure();
     clock.advance(300);
     EXPECT_EQ(form1.spinStep(), 3);
-    pressFigure(windows::MouseButton::Right);
+    pressFigure(form::MouseButton::Right);
     EXPECT_EQ(el("Label9").caption(), "2");
     EXPECT_EQ(form1.spinStep(), 3);
     EXPECT_EQ(platform.takeEffects().size(), 2u);
@@ -68,7 +68,7 @@ TEST_F(SpinTest, PressesDuringATurnScoreWithoutStartingAnother)
     EXPECT_FALSE(timer("Timer1").enabled());
     EXPECT_EQ(el("Image3").picture(), el("Image9").picture());
     // The next press after the turn starts a new one.
-    pressFigure(windows::MouseButton::Middle);
+    pressFigure(form::MouseButton::Middle);
     EXPECT_TRUE(timer("Timer1").enabled());
     EXPECT_EQ(state().score, 3);
 }
@@ -99,7 +99,7 @@ TEST_F(SpinTest, PressesWhileStoppedDoNothing)
     stop();
     platform.takeCommands();
     pressFigure();
-    pressFigure(windows::MouseButton::Right);
+    pressFigure(form::MouseButton::Right);
     EXPECT_EQ(state().score, 0);
     EXPECT_FALSE(timer("Timer1").enabled());
     EXPECT_TRUE(platform.effects.empty());

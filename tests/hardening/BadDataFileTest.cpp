@@ -200,9 +200,9 @@ private:
 
     void press()
     {
-        const windows::Point middle{215 * 15 + 7, 160 * 15 + 7};
-        form1_.form().press(middle, windows::MouseButton::Left);
-        form1_.form().release(middle, windows::MouseButton::Left);
+        const form::Point middle{215 * 15 + 7, 160 * 15 + 7};
+        form1_.form().press(middle, form::MouseButton::Left);
+        form1_.form().release(middle, form::MouseButton::Left);
     }
 
     void nextRoll(int roll)
@@ -213,7 +213,7 @@ private:
     void checkpoint(const char* what)
     {
         const game::GameState& s = form1_.state();
-        windows::Form& f = form1_.form();
+        form::Form& f = form1_.form();
         std::ostringstream line;
         line << what << " t=" << clock_.now() << " score=" << s.score << " level=" << s.level << " idle=" << s.idleTicks
              << " Label9=" << f.element("Label9").caption() << " Label7=" << f.element("Label7").caption()
@@ -223,7 +223,7 @@ private:
         checkpoints_.push_back(line.str());
     }
 
-    windows::ManualClock clock_;
+    form::ManualClock clock_;
     sound::AudioEngine engine_;
     WatchedPlatform platform_;
     sound::Multimedia32 multimedia_{platform_};

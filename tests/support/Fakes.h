@@ -50,10 +50,10 @@ public:
 
 // The desktop in a test: the message box runs `whileBoxOpen` and returns, as if the player had
 // closed it then.
-class FakeShell : public windows::Shell {
+class FakeShell : public form::Shell {
 public:
-    void showForm(windows::Form& form) override { shown.push_back(&form); }
-    void discardForm(std::unique_ptr<windows::Form> form) override
+    void showForm(form::Form& form) override { shown.push_back(&form); }
+    void discardForm(std::unique_ptr<form::Form> form) override
     {
         discarded.push_back(form.get());
         form.reset();
@@ -74,8 +74,8 @@ public:
         std::string title;
     };
     std::string directory = "/opt/ombura";
-    std::vector<windows::Form*> shown;
-    std::vector<windows::Form*> discarded;
+    std::vector<form::Form*> shown;
+    std::vector<form::Form*> discarded;
     std::vector<Box> boxes;
     std::function<void()> whileBoxOpen;
     int openBoxes = 0;

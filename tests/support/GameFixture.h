@@ -16,13 +16,13 @@ class GameTest : public ::testing::Test {
 protected:
     GameTest() { form1.Form_Load(); }
 
-    windows::Form& form() { return form1.form(); }
-    const windows::Element& el(std::string_view name) { return form().element(name); }
-    windows::Timer& timer(std::string_view name) { return form().timer(name); }
+    form::Form& form() { return form1.form(); }
+    const form::Element& el(std::string_view name) { return form().element(name); }
+    form::Timer& timer(std::string_view name) { return form().timer(name); }
     const game::GameState& state() { return form1.state(); }
 
     // A press in the middle of the player's figure, clear of the strip the girl covers.
-    void pressFigure(windows::MouseButton button = windows::MouseButton::Left)
+    void pressFigure(form::MouseButton button = form::MouseButton::Left)
     {
         form().press({215 * 15 + 7, 160 * 15 + 7}, button);
         form().release({215 * 15 + 7, 160 * 15 + 7}, button);
@@ -44,7 +44,7 @@ protected:
         return el("Image2").visible() || el("Image12").visible() || el("Image13").visible() || el("Image14").visible();
     }
 
-    windows::ManualClock clock;
+    form::ManualClock clock;
     RecordingPlatform platform;
     sound::Multimedia32 multimedia{platform};
     FakeShell shell;

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace windows {
+namespace form {
 
 void ManualClock::timerChanged(Timer& timer, Change change)
 {
@@ -47,4 +47,4 @@ void ManualClock::advance(std::int64_t ms)
     now_ = std::max(now_, target);
 }
 
-} // namespace windows
+} // namespace form

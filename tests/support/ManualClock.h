@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace windows {
+namespace form {
 
 // Drives timers from a clock that only moves when told to. advance() fires every tick that
 // falls due, in time order (ties in the order the timers were started), with no sleeping.
@@ -36,4 +36,4 @@ private:
     std::vector<const Timer*> ticking_; // timers whose handler is running
 };
 
-} // namespace windows
+} // namespace form

@@ -14,8 +14,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    windows::qt::installFontSubstitutes();
-    windows::qt::installLook();
+    form::qt::installFontSubstitutes();
+    form::qt::installLook();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
