@@ -267,8 +267,7 @@ std::vector<FluidSynthEngine::Preset> FluidSynthEngine::choices(const MidiSequen
         const int channel = e.status & 0x0F;
         const int kind = e.status & 0xF0;
         if (e.status == 0xF0) {
-            const MidiSysex& s = tune.sysex[e.sysex];
-            sysex(tune.sysexBytes.data() + s.offset, s.size);
+            sysex(tune.sysex[e.sysex].data(), tune.sysex[e.sysex].size());
             for (int c = 0; c < kChannels; ++c)
                 note(c);
         } else if (kind == 0x90 && e.data2 > 0) {

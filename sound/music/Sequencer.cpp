@@ -257,8 +257,8 @@ void Sequencer::dispatchDue(SynthEngine* synth)
             continue;
         const MidiEvent& e = tune.events[next_];
         if (e.status == 0xF0) {
-            const MidiSysex& s = tune.sysex[e.sysex];
-            synth->sysex(tune.sysexBytes.data() + s.offset, s.size);
+            const std::vector<std::uint8_t>& s = tune.sysex[e.sysex];
+            synth->sysex(s.data(), s.size());
         } else {
             synth->channelMessage(e.status, e.data1, e.data2);
         }

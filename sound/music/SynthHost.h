@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "MidiSequence.h"
+#include "MidiFile.h"
 #include "SynthEngine.h"
 
 #include <atomic>

@@ -34,9 +34,7 @@ Heard heard(const sound::MidiSequence& s)
     for (const sound::MidiEvent& e : s.events) {
         Bytes message{e.status, e.data1, e.data2};
         if (e.status == 0xF0) {
-            const sound::MidiSysex blob = s.sysex.at(e.sysex);
-            const auto body = s.sysexBytes.begin() + blob.offset;
-            message.assign(body, body + blob.size);
+            message = s.sysex.at(e.sysex);
             message.insert(message.begin(), 0xF0);
         }
         out.emplace_back(e.sample, message);
