@@ -12,7 +12,7 @@
 #include "MidiFile.h"
 #include "MidiVarLen.h"
 #include "MusicChannel.h"
-#include "SoundFontSearch.h"
+#include "SynthHost.h"
 
 #include <fluidsynth.h>
 

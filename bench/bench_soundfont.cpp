@@ -103,7 +103,7 @@ int main(int argc, char** argv)
             continue;
         }
         std::optional<std::uint64_t> bytes;
-        const double checkMs = medianMs([&] { bytes = directory->sampleBytes(everything, font); });
+        const double checkMs = medianMs([&] { bytes = directory->sampleBytes(everything); });
         std::printf("%s\n  directory read %.2f ms; GM set and kit checked in %.2f ms: %s, %.1f MiB\n", font.c_str(),
                     readMs, checkMs, bytes ? "sounds" : "silent",
                     bytes ? static_cast<double>(*bytes) / (1 << 20) : 0.0);

@@ -4,7 +4,6 @@
 // reader accepts, FluidSynth must take every message of it (resets, bank selects, kits, any
 // system-exclusive message), choose its instruments while the loader prepares the tune and
 // play its first seconds without crashing.
-#include "FluidSynthEngine.h"
 #include "MidiFile.h"
 #include "Sequencer.h"
 #include "SynthHost.h"
@@ -17,14 +16,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::shared_ptr<sound::SynthEngine> engine =
-        sound::FluidSynthEngine::create("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    static sound::SynthHost host({"/usr/share/sounds/sf2/TimGM6mb.sf2"}, sound::SynthHost::Start::Now);
+    static sound::Sequencer sequencer(host);
     std::optional<sound::MidiSequence> tune = sound::parseMidi(std::span(data, size));
-    if (!engine || !tune)
+    if (!host.waitUntilIdle(std::chrono::seconds(60)) || host.state() != sound::SynthHost::State::Ready || !tune)
         return 0;
 
-    sound::SynthHost host{[] { return engine; }};
-    sound::Sequencer sequencer(host);
     sequencer.load(std::make_shared<const sound::MidiSequence>(std::move(*tune)));
     host.waitUntilIdle(std::chrono::seconds(60));
     sequencer.play();

@@ -2,37 +2,21 @@
 
 #include "MusicChannel.h"
 
-#include "SoundFontSearch.h"
-
 #include <memory>
-#include <span>
 #include <utility>
 
 namespace sound {
 
-namespace {
-
-std::vector<std::string> defaultPlaces()
-{
-    const std::span<const std::string_view> places = defaultSoundFontPlaces();
-    return {places.begin(), places.end()};
-}
-
-} // namespace
-
-MusicChannel::MusicChannel(Start start) : MusicChannel(soundFontLoader(defaultPlaces()), start)
+MusicChannel::MusicChannel(Start start)
+    : MusicChannel(std::vector<std::string>(defaultSoundFontPlaces().begin(), defaultSoundFontPlaces().end()), start)
 { }
 
 MusicChannel::MusicChannel(std::optional<std::string> soundFontPath, Start start)
-    : MusicChannel(soundFontPath ? soundFontLoader({*soundFontPath}) : SynthHost::Loader(), start)
+    : MusicChannel(soundFontPath ? std::vector{*soundFontPath} : std::vector<std::string>{}, start)
 { }
 
 MusicChannel::MusicChannel(std::vector<std::string> soundFontPlaces, Start start)
-    : MusicChannel(soundFontLoader(std::move(soundFontPlaces)), start)
-{ }
-
-MusicChannel::MusicChannel(SynthHost::Loader loader, Start start)
-    : host_(std::move(loader), start), sequencer_(host_), interpreter_(sequencer_, [this] {
+    : host_(std::move(soundFontPlaces), start), sequencer_(host_), interpreter_(sequencer_, [this] {
           if (wake_)
               wake_();
       })

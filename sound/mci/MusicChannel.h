@@ -54,8 +54,6 @@ public:
     bool hasSynth() const { return host_.state() == SynthHost::State::Ready; }
 
 private:
-    MusicChannel(SynthHost::Loader loader, Start start);
-
     SynthHost host_;
     Sequencer sequencer_;
     MciInterpreter interpreter_;

@@ -60,28 +60,22 @@ std::unique_ptr<FluidSynthEngine> FluidSynthEngine::create(const std::string& pa
 {
     quietenLogs();
     std::optional<SoundFontDirectory> directory = SoundFontDirectory::read(path);
-    if (!directory)
-        return nullptr;
-    std::unique_ptr<FluidSynthEngine> engine(load(path, Samples::OnDemand));
+    std::unique_ptr<FluidSynthEngine> engine = directory ? load(path, Samples::OnDemand) : nullptr;
     if (!engine)
         return nullptr;
-    engine->directory_ = std::move(directory);
     // FluidSynth opens fonts by name; the chooser's lives in memory.
-    const std::vector<std::uint8_t> presets = engine->directory_->presetsOnly();
+    const std::vector<std::uint8_t> presets = directory->presetsOnly();
     const ombura::FileDescriptor memory(memfd_create("ombura-presets", MFD_CLOEXEC));
-    if (memory.get() >= 0 &&
-        ::write(memory.get(), presets.data(), presets.size()) == static_cast<ssize_t>(presets.size()))
-        engine->chooser_.reset(load("/proc/self/fd/" + std::to_string(memory.get()), Samples::None));
-    if (!engine->chooser_)
+    if (::write(memory.get(), presets.data(), presets.size()) != static_cast<ssize_t>(presets.size()))
         return nullptr;
-    return engine;
+    engine->chooser_ = load("/proc/self/fd/" + std::to_string(memory.get()), Samples::None);
+    engine->directory_ = std::move(directory);
+    return engine->chooser_ ? std::move(engine) : nullptr;
 }
 
-FluidSynthEngine* FluidSynthEngine::load(const std::string& path, Samples samples)
+std::unique_ptr<FluidSynthEngine> FluidSynthEngine::load(const std::string& path, Samples samples)
 {
     fluid_settings_t* settings = new_fluid_settings();
-    if (!settings)
-        return nullptr;
     fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
     fluid_settings_setint(settings, "synth.midi-channels", kChannels);
     // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
@@ -93,25 +87,22 @@ FluidSynthEngine* FluidSynthEngine::load(const std::string& path, Samples sample
     fluid_settings_setint(settings, "synth.lock-memory", 0);
     if (samples == Samples::None)
         fluid_settings_setint(settings, "synth.polyphony", 1);
-
     fluid_synth_t* synth = new_fluid_synth(settings);
     if (!synth) {
         delete_fluid_settings(settings);
         return nullptr;
     }
-    auto* engine = new FluidSynthEngine(path, settings, synth);
+    std::unique_ptr<FluidSynthEngine> engine(new FluidSynthEngine(settings, synth));
     // The whole font, with no instrument chosen on any channel yet (see reset()).
     engine->font_ = fluid_synth_sfload(synth, path.c_str(), 0);
-    if (engine->font_ == FLUID_FAILED) {
-        delete engine;
+    if (engine->font_ == FLUID_FAILED)
         return nullptr;
-    }
     engine->reset();
     return engine;
 }
 
-FluidSynthEngine::FluidSynthEngine(std::string path, fluid_settings_t* settings, fluid_synth_t* synth)
-    : path_(std::move(path)), settings_(settings), synth_(synth)
+FluidSynthEngine::FluidSynthEngine(fluid_settings_t* settings, fluid_synth_t* synth)
+    : settings_(settings), synth_(synth)
 { }
 
 FluidSynthEngine::~FluidSynthEngine()
@@ -220,47 +211,45 @@ void FluidSynthEngine::renderAdd(float* out, int frames)
 bool FluidSynthEngine::prepare(const MidiSequence& tune)
 {
     reset();
-    std::vector<Preset> wanted = chooser_ ? chooser_->choices(tune) : std::vector<Preset>{};
-    const std::optional<std::uint64_t> bytes = directory_ ? directory_->sampleBytes(wanted, path_) : std::nullopt;
+    std::vector<PresetNumber> wanted = chooser_->choices(tune);
+    const std::optional<std::uint64_t> bytes = directory_->sampleBytes(wanted);
     // A font that would play part of the tune in silence, or hold more of it in memory than we
     // allow, plays none of it, and reads nothing for it.
-    if (!bytes || *bytes > kMaxTuneSampleBytes)
+    bool whole = bytes && *bytes <= kMaxTuneSampleBytes;
+    if (!whole)
         wanted.clear();
     const unsigned errorsBefore = errorsLogged.load(std::memory_order_relaxed);
-    bool whole = bytes && *bytes <= kMaxTuneSampleBytes;
-    for (const Preset& p : wanted) {
-        if (std::find(pinned_.begin(), pinned_.end(), p) == pinned_.end() &&
+    for (const PresetNumber& p : wanted) {
+        if (std::ranges::find(pinned_, p) == pinned_.end() &&
             fluid_synth_pin_preset(synth_, font_, p.bank, p.program) != FLUID_OK)
             whole = false;
     }
     // The new ones are in before the old ones go, so that an instrument both tunes share is
     // never dropped and read again.
-    for (const Preset& p : pinned_) {
-        if (std::find(wanted.begin(), wanted.end(), p) == wanted.end())
+    for (const PresetNumber& p : pinned_) {
+        if (std::ranges::find(wanted, p) == wanted.end())
             fluid_synth_unpin_preset(synth_, font_, p.bank, p.program);
     }
     pinned_ = std::move(wanted);
     // A channel made to choose an instrument whose samples cannot be read (the file gone or
     // changed since the font was loaded) keeps it, and FluidSynth crashes rendering it; the
     // failure shows only as an error in its log. After any, the tune plays nothing.
-    if (errorsLogged.load(std::memory_order_relaxed) != errorsBefore)
-        whole = false;
-    playable_ = whole;
-    return whole;
+    playable_ = whole && errorsLogged.load(std::memory_order_relaxed) == errorsBefore;
+    return playable_;
 }
 
 // The instruments FluidSynth chooses for the tune, in the order it chooses them. Each is noted
 // the moment it is chosen: a later choice on the same channel replaces it.
-std::vector<FluidSynthEngine::Preset> FluidSynthEngine::choices(const MidiSequence& tune)
+std::vector<PresetNumber> FluidSynthEngine::choices(const MidiSequence& tune)
 {
     reset();
-    std::vector<Preset> chosen;
+    std::vector<PresetNumber> chosen;
     const auto note = [&](int channel) {
         fluid_preset_t* preset = fluid_synth_get_channel_preset(synth_, channel);
         if (!preset)
             return;
-        const Preset p{fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)};
-        if (std::find(chosen.begin(), chosen.end(), p) == chosen.end())
+        const PresetNumber p{fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)};
+        if (std::ranges::find(chosen, p) == chosen.end())
             chosen.push_back(p);
     };
     for (const MidiEvent& e : tune.events) {

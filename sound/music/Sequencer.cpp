@@ -2,6 +2,8 @@
 
 #include "Sequencer.h"
 
+#include "FluidSynthEngine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -48,7 +50,7 @@ void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
     }
     // The tune waits until the host has read its instruments under this serial.
     if (tune)
-        host_.prepare(std::move(tune), serial, &cutting_);
+        host_.prepare(std::move(tune), serial, cutting_);
 }
 
 void Sequencer::unload()
@@ -87,7 +89,7 @@ void Sequencer::render(float* out, int frames)
         return;
     // Read before the engine: a tune prepared on another font's engine plays on that one.
     const std::uint64_t preparedSerial = host_.preparedSerial();
-    SynthEngine* synth = hostState == SynthHost::State::Ready ? host_.engine() : nullptr;
+    FluidSynthEngine* synth = hostState == SynthHost::State::Ready ? host_.engine() : nullptr;
     std::unique_lock<std::mutex> synthLock;
     if (synth) {
         synthLock = std::unique_lock(synth->mutex(), std::try_to_lock);
@@ -165,7 +167,7 @@ void Sequencer::beginCut(Cut cut)
     fadeLeft_ = -1;
 }
 
-int Sequencer::continueCut(SynthEngine* synth, float* out, int frames)
+int Sequencer::continueCut(FluidSynthEngine* synth, float* out, int frames)
 {
     if (!synth) {
         finishCut(nullptr);
@@ -185,7 +187,7 @@ int Sequencer::continueCut(SynthEngine* synth, float* out, int frames)
     return n;
 }
 
-void Sequencer::finishCut(SynthEngine* synth)
+void Sequencer::finishCut(FluidSynthEngine* synth)
 {
     if (synth && cut_ == Cut::Reset) {
         // A reset only releases the notes, and they ring on for a second or more; a tune closed
@@ -204,7 +206,7 @@ void Sequencer::finishCut(SynthEngine* synth)
         cutting_.store(false, std::memory_order_release);
 }
 
-void Sequencer::startPlaying(SynthEngine* synth, std::uint64_t preparedSerial)
+void Sequencer::startPlaying(FluidSynthEngine* synth, std::uint64_t preparedSerial)
 {
     if (!current_)
         state_ = State::Stopped;
@@ -212,7 +214,7 @@ void Sequencer::startPlaying(SynthEngine* synth, std::uint64_t preparedSerial)
         state_ = State::Playing;
 }
 
-int Sequencer::playTune(SynthEngine* synth, float* out, int done, int frames)
+int Sequencer::playTune(FluidSynthEngine* synth, float* out, int done, int frames)
 {
     const MidiSequence& tune = *current_;
     const std::vector<MidiEvent>& events = tune.events;
@@ -238,7 +240,7 @@ int Sequencer::playTune(SynthEngine* synth, float* out, int done, int frames)
 
 // The tune has played out: its last notes fade by themselves, and the device reads stopped
 // unless the UI thread has asked for something since this block began.
-void Sequencer::endTune(SynthEngine* synth)
+void Sequencer::endTune(FluidSynthEngine* synth)
 {
     if (synth)
         synth->releaseAll();
@@ -249,7 +251,7 @@ void Sequencer::endTune(SynthEngine* synth)
         playing_.store(false, std::memory_order_release);
 }
 
-void Sequencer::dispatchDue(SynthEngine* synth)
+void Sequencer::dispatchDue(FluidSynthEngine* synth)
 {
     const MidiSequence& tune = *current_;
     for (; next_ < tune.events.size() && tune.events[next_].sample <= position_; ++next_) {

@@ -73,14 +73,14 @@ private:
     void onStop();
     void beginCut(Cut cut);
     // Fades what sounds into `out`; at the fade's end silences or resets. Returns frames used.
-    int continueCut(SynthEngine* synth, float* out, int frames);
-    void finishCut(SynthEngine* synth);
-    void startPlaying(SynthEngine* synth, std::uint64_t preparedSerial);
+    int continueCut(FluidSynthEngine* synth, float* out, int frames);
+    void finishCut(FluidSynthEngine* synth);
+    void startPlaying(FluidSynthEngine* synth, std::uint64_t preparedSerial);
     // Plays the tune into out[done, frames); returns the new `done`.
-    int playTune(SynthEngine* synth, float* out, int done, int frames);
-    void endTune(SynthEngine* synth);
+    int playTune(FluidSynthEngine* synth, float* out, int done, int frames);
+    void endTune(FluidSynthEngine* synth);
     // Sends the events due at the current position.
-    void dispatchDue(SynthEngine* synth);
+    void dispatchDue(FluidSynthEngine* synth);
 
     SynthHost& host_; // the audio thread reads its engine; the UI thread queues work with it
 

@@ -2,8 +2,8 @@
 
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,9 +18,6 @@ namespace sound {
 // TimGM6mb, 135 MiB of FluidR3_GM and 191 MiB of MuseScore General (decoded).
 inline constexpr std::uint64_t kMaxTuneSampleBytes = std::uint64_t{256} << 20;
 
-// Fills `into` from the file at `offset`; false when the file does not hold that many bytes.
-using ReadAt = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> into)>;
-
 struct PresetNumber {
     int bank = 0;
     int program = 0;
@@ -34,48 +31,38 @@ struct PresetNumber {
 // sounds.
 class SoundFontDirectory {
 public:
-    // Null when the chunk table cannot be walked or a header table is missing or malformed.
-    static std::optional<SoundFontDirectory> read(std::uint64_t fileSize, const ReadAt& read);
+    // Null when the file's chunk table cannot be walked or a header table is missing or malformed.
     static std::optional<SoundFontDirectory> read(const std::string& path);
 
     // The bytes of memory the samples of `presets` take once FluidSynth has loaded them, each
     // sample counted once. Null when one of them is not in the font or reaches no sample that can
-    // sound: the font would play that part of the tune in silence. `read` reads the file again,
-    // for the decoded length of an SF3 sample (the granule position of its last Ogg page, as
-    // libsndfile reads it); a sample whose length cannot be told that way does not sound.
-    std::optional<std::uint64_t> sampleBytes(std::span<const PresetNumber> presets, const ReadAt& read) const;
-    std::optional<std::uint64_t> sampleBytes(std::span<const PresetNumber> presets, const std::string& path) const;
+    // sound: the font would play that part of the tune in silence. It reads the file again for the
+    // decoded length of an SF3 sample (the granule position of its last Ogg page, as libsndfile
+    // reads it); a sample whose length cannot be told that way does not sound.
+    std::optional<std::uint64_t> sampleBytes(std::span<const PresetNumber> presets) const;
 
     // A SoundFont with the same presets in the same order and nothing in them: FluidSynth chooses
     // among its presets as it would among this font's, and reads no sample doing so.
     std::vector<std::uint8_t> presetsOnly() const;
 
 private:
-    struct Preset {
-        PresetNumber number;
-        std::uint32_t firstZone = 0;
-        std::uint32_t endZone = 0;
+    // Where one header table lies in pdta_: `count` records of `record` bytes, the terminal one
+    // included.
+    struct Table {
+        std::size_t at = 0;
+        std::size_t record = 0;
+        std::size_t count = 0;
     };
-    struct Range {
-        std::uint32_t first = 0;
-        std::uint32_t end = 0;
-    };
-    struct Sample {
-        std::uint32_t start = 0;
-        std::uint32_t end = 0;
-        std::uint16_t type = 0;
-    };
-    struct Loaded {
-        bool sounds = false;
-        std::uint64_t bytes = 0;
-    };
-    Loaded loaded(const Sample& sample, const ReadAt& read) const;
+    std::uint32_t field(const Table& table, std::size_t record, std::size_t at, int bytes = 2) const;
+    // The records of the next level (instruments of a preset, samples of an instrument) that the
+    // zones of `record` name.
+    std::vector<std::size_t> linked(bool ofPreset, std::size_t record) const;
+    // The bytes a sample takes in memory; 0 when it does not sound.
+    std::uint64_t loadedBytes(std::size_t sample, int fd) const;
 
-    std::vector<Preset> presets_;
-    std::vector<int> presetZoneInstrument_; // -1 for a zone without one
-    std::vector<Range> instrumentZones_;
-    std::vector<int> instrumentZoneSample_;
-    std::vector<Sample> samples_;
+    std::string path_;
+    std::vector<std::uint8_t> pdta_; // the list of header tables, whole
+    Table phdr_, pbag_, pgen_, inst_, ibag_, igen_, shdr_;
     std::uint64_t sampleChunkAt_ = 0;
     std::uint64_t sampleChunkBytes_ = 0;
     std::uint64_t bytesPerFrame_ = 2;

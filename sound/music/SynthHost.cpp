@@ -2,9 +2,15 @@
 
 #include "SynthHost.h"
 
+#include "FluidSynthEngine.h"
+
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <system_error>
 #include <utility>
 
@@ -14,36 +20,72 @@ namespace {
 
 constexpr int kCutWaitMs = 50;
 
+// The two default-GM names are the system's own choice (an alternatives link), so they come
+// first; then the fonts by name, the fuller one before the small one.
+constexpr std::array<std::string_view, 9> kPlaces{
+    "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf3/FluidR3_GM.sf3",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",   "/usr/share/sounds/sf3/MuseScore_General.sf3",
+    "/usr/share/soundfonts/default.sf2",    "/usr/share/soundfonts/FluidR3_GM.sf2",
+    "/usr/share/soundfonts/default.sf3",
+};
+
+bool readableFile(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+// A batch thread: the same share of the CPU as any other program's thread, but it never takes
+// the processor from one when it wakes, so the window and the audio thread go first. The lowest
+// priority (nice 19) left a tune's instruments waiting for seconds behind any other program that
+// kept the processors busy, and an SF3 font must decode them (docs/SOUND.md).
+void yieldToOthers()
+{
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+}
+
 } // namespace
 
-SynthHost::SynthHost(Loader loader, Start start) : loader_(std::move(loader))
+std::span<const std::string_view> defaultSoundFontPlaces()
 {
-    if (!loader_) {
-        state_.store(State::Absent, std::memory_order_release);
-        return;
+    return kPlaces;
+}
+
+std::optional<std::string> findSoundFont(std::span<const std::string_view> places)
+{
+    for (std::string_view place : places) {
+        if (readableFile(std::string(place)))
+            return std::string(place);
     }
-    busy_ = true;
-    if (start == Start::Now)
+    return std::nullopt;
+}
+
+SynthHost::SynthHost(std::vector<std::string> places, Start start) : places_(std::move(places))
+{
+    if (places_.empty()) {
+        busy_ = false;
+        state_.store(State::Absent, std::memory_order_release);
+    } else if (start == Start::Now) {
         this->start();
+    }
 }
 
 void SynthHost::start()
 {
-    if (!loader_)
+    std::lock_guard lock(mutex_);
+    if (started_ || state() == State::Absent)
         return;
-    Loader loader = std::move(loader_);
-    loader_ = nullptr;
+    started_ = true;
     try {
-        thread_ = std::thread([this, loader = std::move(loader)] { run(loader); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
         // No thread to load on: the music plays on in silence rather than stop the game.
-        {
-            std::lock_guard lock(mutex_);
-            busy_ = false;
-            request_.reset();
-            state_.store(State::Absent, std::memory_order_release);
-        }
-        idle_.notify_all();
+        busy_ = false;
+        request_.reset();
+        state_.store(State::Absent, std::memory_order_release);
+        changed_.notify_all();
     }
 }
 
@@ -53,101 +95,101 @@ SynthHost::~SynthHost()
         std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    wake_.notify_all();
+    changed_.notify_all();
     if (thread_.joinable())
         thread_.join();
 }
 
 void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
-                        const std::atomic<bool>* cutting)
+                        const std::atomic<bool>& cutting)
 {
-    if (state() == State::Absent || !tune)
+    if (!tune)
         return;
     {
         std::lock_guard lock(mutex_);
+        if (state() == State::Absent)
+            return;
         // The same tune as the last, its instruments already in (a tune opened again to loop, as
         // the game does): nothing to read, and the tune need not wait for the loader to wake.
-        if (state() == State::Ready && !busy_ && !request_ && preparedTune_ && *preparedTune_ == *tune) {
+        if (!busy_ && !request_ && preparedTune_ && *preparedTune_ == *tune) {
             prepared_.store(serial, std::memory_order_release);
             return;
         }
-        request_.emplace(Request{std::move(tune), serial, cutting});
+        request_.emplace(Request{std::move(tune), serial, &cutting});
     }
-    wake_.notify_all();
+    changed_.notify_all();
 }
 
 bool SynthHost::waitUntilIdle(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
-    return idle_.wait_for(lock, timeout, [this] { return !busy_ && !request_; });
+    return changed_.wait_for(lock, timeout, [this] { return !busy_ && !request_; });
 }
 
-void SynthHost::yieldToOthers()
+void SynthHost::run()
 {
-    // A batch thread: the same share of the CPU as any other program's thread, but it never takes
-    // the processor from one when it wakes, so the window and the audio thread go first. The
-    // lowest priority (nice 19) left a tune's instruments waiting for seconds behind any other
-    // program that kept the processors busy, and an SF3 font must decode them (docs/SOUND.md).
-    // The thread starts after the window's first frame, which therefore needs no protecting.
-    sched_param batch{};
-    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
-}
-
-void SynthHost::run(const Loader& loader)
-{
-    std::shared_ptr<SynthEngine> engine = loader();
-    // Reading instruments is a good deal of work, and a player who chooses Start waits for it.
+    // The thread starts after the window's first frame, which therefore needs no protecting; a
+    // player who chooses Start waits for the tune's instruments.
     yieldToOthers();
-    {
-        std::lock_guard lock(mutex_);
-        engine_.store(engine.get(), std::memory_order_release);
-        if (engine)
-            engines_.push_back(std::move(engine));
-        state_.store(engine_.load() ? State::Ready : State::Absent, std::memory_order_release);
-        busy_ = false;
-        if (state() != State::Ready)
-            request_.reset();
-    }
-    idle_.notify_all();
-    if (state() != State::Ready)
-        return;
-
+    std::unique_ptr<FluidSynthEngine> first = nextFont();
     std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return quit_ || request_; });
+    engine_.store(first.get(), std::memory_order_release);
+    state_.store(first ? State::Ready : State::Absent, std::memory_order_release);
+    if (first)
+        engines_.push_back(std::move(first));
+    else
+        request_.reset();
+    busy_ = false;
+    changed_.notify_all();
+    while (engine()) {
+        changed_.wait(lock, [this] { return quit_ || request_; });
         if (quit_)
             return;
-        auto [tune, serial, cutting] = std::move(*request_);
+        Request request = std::move(*request_);
         request_.reset();
         busy_ = true;
         lock.unlock();
         // A fade takes two or three blocks of a running device. Without one nobody renders and
         // the fade never ends, so the wait is short and bounded.
-        for (int waited = 0; cutting != nullptr && cutting->load(std::memory_order_acquire) && waited < kCutWaitMs;
-             ++waited)
+        for (int waited = 0; request.cutting->load(std::memory_order_acquire) && waited < kCutWaitMs; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        prepareOnAnEngine(loader, *tune);
-        prepared_.store(serial, std::memory_order_release);
+        prepareOnAnEngine(*request.tune);
+        prepared_.store(request.serial, std::memory_order_release);
         lock.lock();
-        preparedTune_ = std::move(tune);
+        preparedTune_ = std::move(request.tune);
         busy_ = false;
-        idle_.notify_all();
+        changed_.notify_all();
     }
 }
 
-void SynthHost::prepareOnAnEngine(const Loader& loader, const MidiSequence& tune)
+std::unique_ptr<FluidSynthEngine> SynthHost::nextFont()
+{
+    while (nextPlace_ < places_.size()) {
+        const std::string& place = places_[nextPlace_++];
+        std::error_code error;
+        const std::filesystem::path file = std::filesystem::canonical(place, error);
+        if (!readableFile(place) || error || std::ranges::find(tried_, file) != tried_.end())
+            continue;
+        tried_.push_back(file);
+        if (std::unique_ptr<FluidSynthEngine> engine = FluidSynthEngine::create(file.string()))
+            return engine;
+    }
+    return nullptr;
+}
+
+void SynthHost::prepareOnAnEngine(const MidiSequence& tune)
 {
     // The audio thread only try-locks an engine, so holding it while the font is read costs at
     // most a few skipped blocks of a tune that is not playing yet.
-    const auto prepareOn = [&tune](SynthEngine& engine) {
-        std::lock_guard engineLock(engine.mutex());
+    const auto prepareOn = [&tune](FluidSynthEngine& engine) {
+        std::lock_guard lock(engine.mutex());
         return engine.prepare(tune);
     };
-    if (prepareOn(*engine_.load()))
+    if (prepareOn(*engine()))
         return;
     // A font that cannot give the tune its instruments gives way to the next one that can. When
     // none can, the engine in use stays, and plays the tune in silence.
-    for (std::shared_ptr<SynthEngine> next = loader(); next && next.get() != engine_.load(); next = loader()) {
+    while (std::unique_ptr<FluidSynthEngine> next = nextFont()) {
         if (prepareOn(*next)) {
             engine_.store(next.get(), std::memory_order_release);
             engines_.push_back(std::move(next));

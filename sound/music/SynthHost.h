@@ -3,38 +3,49 @@
 #pragma once
 
 #include "MidiFile.h"
-#include "SynthEngine.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace sound {
 
+class FluidSynthEngine;
+
+// Where Debian and its neighbours put General MIDI SoundFonts, best first.
+std::span<const std::string_view> defaultSoundFontPlaces();
+
+// The first of `places` that is a readable regular file.
+std::optional<std::string> findSoundFont(std::span<const std::string_view> places = defaultSoundFontPlaces());
+
 // Brings the synthesiser up on a thread of its own, so that reading a SoundFont never holds up
 // the window, and then loads the instruments of each tune that is opened. The audio thread
 // reads state() and engine(); the UI thread only queues work.
+//
+// The fonts are tried best first. One that is there but will not load (broken, refused, or a
+// dangling choice of the system's) gives way to the next, and so does one that cannot give a
+// tune its instruments. A file reached twice (default-GM.sf2 is a link to one of the others) is
+// tried once, under its own name, so a link changed while the game runs changes nothing.
 class SynthHost {
 public:
     enum class State { Loading, Ready, Absent };
-
-    // Loads the next synthesiser to try, each call the next SoundFont on the search list; null
-    // when there is none left. Runs on the loader thread.
-    using Loader = std::function<std::shared_ptr<SynthEngine>()>;
 
     // When the loader thread begins: at once, or only when start() is called, so that a
     // program can keep the work off its start-up path. Until then the host reads Loading.
     enum class Start { Now, WhenTold };
 
-    // Without a loader there will never be a synthesiser, and no thread is started.
-    explicit SynthHost(Loader loader, Start start = Start::Now);
+    // Without a place there will never be a synthesiser, and no thread is started.
+    SynthHost(std::vector<std::string> places, Start start);
     ~SynthHost();
     SynthHost(const SynthHost&) = delete;
     SynthHost& operator=(const SynthHost&) = delete;
@@ -42,24 +53,18 @@ public:
     // Owner's thread: begins loading, if it has not begun; later calls do nothing.
     void start();
 
-    // Lets every other thread go first whenever it wakes, while the calling thread keeps its
-    // full share of the CPU. The loader thread goes there once its loader returns; a loader calls
-    // it sooner, as soon as it holds nothing that another thread might wait for.
-    static void yieldToOthers();
-
     State state() const { return state_.load(std::memory_order_acquire); }
     // Valid once state() is Ready, for as long as the host lives. Another one takes its place
     // when its font cannot give a tune its instruments and the next font can: read
     // preparedSerial() first, and the engine read after it is the one that tune was prepared on.
-    SynthEngine* engine() const { return engine_.load(std::memory_order_acquire); }
+    FluidSynthEngine* engine() const { return engine_.load(std::memory_order_acquire); }
 
     // UI thread: load the instruments of the tune opened under `serial`. Only the newest
     // request counts; an older one not yet started is dropped. A tune with the very messages of
     // the last one prepared counts as prepared at once. While `cutting` reads true (the audio
     // thread is still fading out what sounded), the loader waits a little before it takes the
     // synthesiser: a fade it cut short would end in a step.
-    void prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
-                 const std::atomic<bool>* cutting = nullptr);
+    void prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial, const std::atomic<bool>& cutting);
     // The serial of the newest tune whose instruments are loaded.
     std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
 
@@ -68,33 +73,40 @@ public:
     bool waitUntilIdle(std::chrono::milliseconds timeout);
 
 private:
-    void run(const Loader& loader);
-    // Loader thread: prepares `tune` on the engine in use, or else on the first of the next fonts
-    // that can give it its instruments, which then takes the engine's place.
-    void prepareOnAnEngine(const Loader& loader, const MidiSequence& tune);
-
-    Loader loader_; // the owner's, until start() hands it to the thread
-
-    // The loader thread writes these; the audio thread reads them without a lock.
-    std::atomic<State> state_{State::Loading};
-    std::atomic<SynthEngine*> engine_{nullptr};
-    std::atomic<std::uint64_t> prepared_{0};
-    // Every engine that has been in use, kept until the host goes: the audio thread may still
-    // hold the one replaced. Loader thread only.
-    std::vector<std::shared_ptr<SynthEngine>> engines_;
-
-    // The rest is shared by the UI and the loader thread under mutex_.
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
     struct Request {
         std::shared_ptr<const MidiSequence> tune;
         std::uint64_t serial = 0;
         const std::atomic<bool>* cutting = nullptr;
     };
+
+    void run();
+    // Loader thread: the next font on the list that FluidSynth loads, or null when none is left.
+    std::unique_ptr<FluidSynthEngine> nextFont();
+    // Loader thread: prepares `tune` on the engine in use, or else on the first of the next fonts
+    // that can give it its instruments, which then takes the engine's place.
+    void prepareOnAnEngine(const MidiSequence& tune);
+
+    // The loader thread's, once started.
+    std::vector<std::string> places_;
+    std::size_t nextPlace_ = 0;
+    std::vector<std::filesystem::path> tried_;
+    // Every engine that has been in use, kept until the host goes: the audio thread may still
+    // hold the one replaced.
+    std::vector<std::unique_ptr<FluidSynthEngine>> engines_;
+
+    // The loader thread writes these; the audio thread reads them without a lock.
+    std::atomic<State> state_{State::Loading};
+    std::atomic<FluidSynthEngine*> engine_{nullptr};
+    std::atomic<std::uint64_t> prepared_{0};
+
+    // The rest is shared by the UI and the loader thread under mutex_; changed_ wakes the loader
+    // for a request and the waiters in waitUntilIdle() when it is done.
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::optional<Request> request_;
     std::shared_ptr<const MidiSequence> preparedTune_; // that of the last request done
-    bool busy_ = false;
+    bool busy_ = true; // loading a font or preparing a tune
+    bool started_ = false;
     bool quit_ = false;
     std::thread thread_;
 };

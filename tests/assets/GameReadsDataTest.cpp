@@ -10,7 +10,7 @@
 #include "EffectFile.h"
 #include "FluidSynthEngine.h"
 #include "MidiFile.h"
-#include "SoundFontSearch.h"
+#include "SynthHost.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "AudioEngine.h"
 #include "MixMeasure.h"
 #include "Multimedia32.h"
-#include "SoundFontSearch.h"
+#include "SynthHost.h"
 
 #include "../music/MidiBytes.h"
 #include "../support/SkipUnlessCi.h"
