@@ -75,35 +75,30 @@ std::unique_ptr<FluidSynthEngine> FluidSynthEngine::create(const std::string& pa
 
 std::unique_ptr<FluidSynthEngine> FluidSynthEngine::load(const std::string& path, Samples samples)
 {
-    fluid_settings_t* settings = new_fluid_settings();
-    fluid_settings_setnum(settings, "synth.sample-rate", static_cast<double>(kSequenceRate));
-    fluid_settings_setint(settings, "synth.midi-channels", kChannels);
-    // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
-    fluid_settings_setint(settings, "synth.reverb.active", 0);
-    fluid_settings_setint(settings, "synth.chorus.active", 0);
-    // Only the instruments in use are kept in memory: the full GM font is ~150 MB. A font without
-    // samples is read whole: there is nothing to keep.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", samples == Samples::OnDemand ? 1 : 0);
-    fluid_settings_setint(settings, "synth.lock-memory", 0);
-    if (samples == Samples::None)
-        fluid_settings_setint(settings, "synth.polyphony", 1);
-    fluid_synth_t* synth = new_fluid_synth(settings);
-    if (!synth) {
-        delete_fluid_settings(settings);
-        return nullptr;
-    }
-    std::unique_ptr<FluidSynthEngine> engine(new FluidSynthEngine(settings, synth));
+    std::unique_ptr<FluidSynthEngine> engine(new FluidSynthEngine(samples));
     // The whole font, with no instrument chosen on any channel yet (see reset()).
-    engine->font_ = fluid_synth_sfload(synth, path.c_str(), 0);
+    engine->font_ = engine->synth_ ? fluid_synth_sfload(engine->synth_, path.c_str(), 0) : FLUID_FAILED;
     if (engine->font_ == FLUID_FAILED)
         return nullptr;
     engine->reset();
     return engine;
 }
 
-FluidSynthEngine::FluidSynthEngine(fluid_settings_t* settings, fluid_synth_t* synth)
-    : settings_(settings), synth_(synth)
-{ }
+FluidSynthEngine::FluidSynthEngine(Samples samples) : settings_(new_fluid_settings())
+{
+    fluid_settings_setnum(settings_, "synth.sample-rate", static_cast<double>(kSequenceRate));
+    fluid_settings_setint(settings_, "synth.midi-channels", kChannels);
+    // Reverb and chorus cost CPU even in silence, and the tunes are written dry.
+    fluid_settings_setint(settings_, "synth.reverb.active", 0);
+    fluid_settings_setint(settings_, "synth.chorus.active", 0);
+    // Only the instruments in use are kept in memory: the full GM font is ~150 MB. A font without
+    // samples is read whole: there is nothing to keep.
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", samples == Samples::OnDemand ? 1 : 0);
+    fluid_settings_setint(settings_, "synth.lock-memory", 0);
+    if (samples == Samples::None)
+        fluid_settings_setint(settings_, "synth.polyphony", 1);
+    synth_ = new_fluid_synth(settings_);
+}
 
 FluidSynthEngine::~FluidSynthEngine()
 {
@@ -148,18 +143,24 @@ void FluidSynthEngine::channelMessage(std::uint8_t status, std::uint8_t data1, s
     }
 }
 
+void FluidSynthEngine::send(const MidiSequence& tune, const MidiEvent& event)
+{
+    if (event.status == 0xF0)
+        sysex(tune.sysex[event.sysex].data(), tune.sysex[event.sysex].size());
+    else
+        channelMessage(event.status, event.data1, event.data2);
+}
+
+// A message is at most as long as the file it came from (16 MiB); FluidSynth ignores an empty one.
 void FluidSynthEngine::sysex(const std::uint8_t* data, std::size_t size)
 {
-    if (size == 0 || size > 0xFFFF)
-        return;
     fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data), static_cast<int>(size), nullptr, nullptr, nullptr,
                       0);
 }
 
 void FluidSynthEngine::soundOff()
 {
-    for (int channel = 0; channel < kChannels; ++channel)
-        fluid_synth_all_sounds_off(synth_, channel);
+    fluid_synth_all_sounds_off(synth_, -1); // every channel
     dropBufferedFrames();
 }
 
@@ -239,7 +240,8 @@ bool FluidSynthEngine::prepare(const MidiSequence& tune)
 }
 
 // The instruments FluidSynth chooses for the tune, in the order it chooses them. Each is noted
-// the moment it is chosen: a later choice on the same channel replaces it.
+// the moment it is chosen: a later choice on the same channel replaces it. The chooser's
+// presets have no zones: its notes sound nothing.
 std::vector<PresetNumber> FluidSynthEngine::choices(const MidiSequence& tune)
 {
     reset();
@@ -253,20 +255,11 @@ std::vector<PresetNumber> FluidSynthEngine::choices(const MidiSequence& tune)
             chosen.push_back(p);
     };
     for (const MidiEvent& e : tune.events) {
+        send(tune, e);
+        // A system-exclusive message may choose on every channel.
         const int channel = e.status & 0x0F;
-        const int kind = e.status & 0xF0;
-        if (e.status == 0xF0) {
-            sysex(tune.sysex[e.sysex].data(), tune.sysex[e.sysex].size());
-            for (int c = 0; c < kChannels; ++c)
-                note(c);
-        } else if (kind == 0x90 && e.data2 > 0) {
-            choosePowerOnInstrument(channel);
-            note(channel);
-        } else if (kind != 0x80 && kind != 0x90) {
-            channelMessage(e.status, e.data1, e.data2);
-            if (kind == 0xC0)
-                note(channel);
-        }
+        for (int c = e.status == 0xF0 ? 0 : channel; c <= (e.status == 0xF0 ? kChannels - 1 : channel); ++c)
+            note(c);
     }
     reset();
     return chosen;

@@ -33,6 +33,8 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
+    // One event of `tune`.
+    void send(const MidiSequence& tune, const MidiEvent& event);
     void channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2);
     void sysex(const std::uint8_t* data, std::size_t size);
     // Every voice silent at once, as a stop must be.
@@ -55,7 +57,7 @@ private:
 
     enum class Samples { OnDemand, None };
 
-    FluidSynthEngine(fluid_settings_t* settings, fluid_synth_t* synth);
+    explicit FluidSynthEngine(Samples samples);
     static std::unique_ptr<FluidSynthEngine> load(const std::string& path, Samples samples);
     std::vector<PresetNumber> choices(const MidiSequence& tune);
     void dropBufferedFrames();
@@ -63,7 +65,7 @@ private:
 
     std::mutex mutex_;
     fluid_settings_t* settings_; // the synth reads it for as long as it lives
-    fluid_synth_t* synth_;
+    fluid_synth_t* synth_ = nullptr;
     int font_ = FLUID_FAILED;
     std::optional<SoundFontDirectory> directory_;
     // A synthesiser with a font of the same presets and no samples, which tells the instruments a

@@ -32,25 +32,24 @@ void Sequencer::push(Request request)
 {
     requests_.erase(requests_.begin(), requests_.begin() + static_cast<std::ptrdiff_t>(taken_));
     taken_ = 0;
+    // A play reads playing at once; anything else stops the tune, and cuts what sounds.
+    if (request.kind != Request::Kind::Play && (playing_.load() || sounding_.load()))
+        cutting_.store(true, std::memory_order_release);
+    playing_.store(request.kind == Request::Kind::Play, std::memory_order_release);
     requests_.push_back(std::move(request));
 }
 
-void Sequencer::load(std::shared_ptr<const MidiSequence> sequence)
+void Sequencer::load(std::shared_ptr<const MidiSequence> tune)
 {
-    std::shared_ptr<const MidiSequence> tune = sequence;
     std::uint64_t serial = 0;
     {
         std::lock_guard lock(mutex_);
         serial = ++serial_;
-        loaded_ = sequence != nullptr;
-        if (playing_.load() || sounding_.load())
-            cutting_.store(true, std::memory_order_release);
-        playing_.store(false, std::memory_order_release);
-        push({Request::Kind::Load, std::move(sequence), serial});
+        loaded_ = tune != nullptr;
+        push({Request::Kind::Load, tune, serial});
     }
     // The tune waits until the host has read its instruments under this serial.
-    if (tune)
-        host_.prepare(std::move(tune), serial, cutting_);
+    host_.prepare(std::move(tune), serial, cutting_);
 }
 
 void Sequencer::unload()
@@ -63,7 +62,6 @@ bool Sequencer::play()
     std::lock_guard lock(mutex_);
     if (!loaded_)
         return false;
-    playing_.store(true, std::memory_order_release);
     push({Request::Kind::Play, nullptr, 0});
     return true;
 }
@@ -71,9 +69,6 @@ bool Sequencer::play()
 void Sequencer::stop()
 {
     std::lock_guard lock(mutex_);
-    if (playing_.load() || sounding_.load())
-        cutting_.store(true, std::memory_order_release);
-    playing_.store(false, std::memory_order_release);
     push({Request::Kind::Stop, nullptr, 0});
 }
 
@@ -117,17 +112,12 @@ void Sequencer::takeRequests()
     std::lock_guard lock(mutex_);
     for (; taken_ < requests_.size(); ++taken_) {
         Request& request = requests_[taken_];
-        switch (request.kind) {
-        case Request::Kind::Load:
+        if (request.kind == Request::Kind::Load)
             onLoad(request);
-            break;
-        case Request::Kind::Play:
+        else if (request.kind == Request::Kind::Play)
             onPlay();
-            break;
-        case Request::Kind::Stop:
+        else
             onStop();
-            break;
-        }
     }
 }
 
@@ -189,16 +179,13 @@ int Sequencer::continueCut(FluidSynthEngine* synth, float* out, int frames)
 
 void Sequencer::finishCut(FluidSynthEngine* synth)
 {
-    if (synth && cut_ == Cut::Reset) {
-        // A reset only releases the notes, and they ring on for a second or more; a tune closed
-        // or replaced falls silent at once, as a stopped one does. The silencing comes after
-        // the reset, whose releases would otherwise win.
+    // A reset only releases the notes, and they ring on for a second or more; a tune closed or
+    // replaced falls silent at once, as a stopped one does. The silencing comes after the reset,
+    // whose releases would otherwise win.
+    if (synth && cut_ == Cut::Reset)
         synth->reset();
-        if (synth->sounding())
-            synth->soundOff();
-    } else if (synth) {
+    if (synth)
         synth->soundOff();
-    }
     state_ = wantsPlay_ ? State::Waiting : State::Stopped;
     // Done, unless another request came in since this block began.
     std::lock_guard lock(mutex_);
@@ -255,15 +242,8 @@ void Sequencer::dispatchDue(FluidSynthEngine* synth)
 {
     const MidiSequence& tune = *current_;
     for (; next_ < tune.events.size() && tune.events[next_].sample <= position_; ++next_) {
-        if (!synth)
-            continue;
-        const MidiEvent& e = tune.events[next_];
-        if (e.status == 0xF0) {
-            const std::vector<std::uint8_t>& s = tune.sysex[e.sysex];
-            synth->sysex(s.data(), s.size());
-        } else {
-            synth->channelMessage(e.status, e.data1, e.data2);
-        }
+        if (synth)
+            synth->send(tune, tune.events[next_]);
     }
 }
 

@@ -31,7 +31,7 @@ public:
 
     // UI thread.
     // Puts the tune in place and asks the host for its instruments; it waits for them.
-    void load(std::shared_ptr<const MidiSequence> sequence);
+    void load(std::shared_ptr<const MidiSequence> tune);
     void unload();
     // False when there is no tune to play.
     bool play();
@@ -42,9 +42,6 @@ public:
     void render(float* out, int frames);
     // Notes still ringing after the tune stopped by itself.
     bool sounding() const { return sounding_.load(std::memory_order_acquire); }
-
-    // Frames of the tune played so far; read it only between render() calls (tests, tools).
-    std::int64_t position() const { return position_; }
 
 private:
     // What the audio thread is doing with the tune.
@@ -63,7 +60,8 @@ private:
         std::uint64_t serial = 0;
     };
 
-    // UI thread, with mutex_ held: queues a request, and frees the tunes of those taken.
+    // UI thread, with mutex_ held: queues a request, and frees the tunes of those taken. What
+    // the device reads changes at once.
     void push(Request request);
 
     // Audio thread: the transitions.
