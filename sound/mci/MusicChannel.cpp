@@ -22,31 +22,4 @@ MusicChannel::MusicChannel(std::vector<std::string> soundFontPlaces, Start start
       })
 { }
 
-MusicChannel::~MusicChannel() = default;
-
-std::uint32_t MusicChannel::send(std::string_view command, char* reply, unsigned capacity)
-{
-    return interpreter_.send(command, reply, capacity);
-}
-
-void MusicChannel::render(float* out, int frames)
-{
-    sequencer_.render(out, frames);
-}
-
-bool MusicChannel::active() const
-{
-    return sequencer_.playing() || sequencer_.sounding();
-}
-
-void MusicChannel::setWakeCallback(std::function<void()> wake)
-{
-    wake_ = std::move(wake);
-}
-
-bool MusicChannel::waitUntilReady(std::chrono::milliseconds timeout)
-{
-    return host_.waitUntilIdle(timeout);
-}
-
 } // namespace sound

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sound {
@@ -34,23 +35,25 @@ public:
     explicit MusicChannel(std::optional<std::string> soundFontPath, Start start = Start::Now);
     // Loads the first of these SoundFonts that loads and plays the tune, best first.
     explicit MusicChannel(std::vector<std::string> soundFontPlaces, Start start = Start::Now);
-    ~MusicChannel() override;
     MusicChannel(const MusicChannel&) = delete;
     MusicChannel& operator=(const MusicChannel&) = delete;
 
-    std::uint32_t send(std::string_view command, char* reply, unsigned capacity);
-    void render(float* out, int frames) override;
-    bool active() const override;
+    std::uint32_t send(std::string_view command, char* reply, unsigned capacity)
+    {
+        return interpreter_.send(command, reply, capacity);
+    }
+    void render(float* out, int frames) override { sequencer_.render(out, frames); }
+    bool active() const override { return sequencer_.playing() || sequencer_.sounding(); }
     // Any thread: a tune is playing, or is meant to be and stands still while nothing pulls it.
     bool playing() const { return sequencer_.playing(); }
     // UI thread: begins loading the SoundFont of a channel made with Start::WhenTold.
     void startLoading() { host_.start(); }
     // Called on the UI thread after a play, so the output can start or unpause.
-    void setWakeCallback(std::function<void()> wake);
+    void setWakeCallback(std::function<void()> wake) { wake_ = std::move(wake); }
 
     // For tests and tools only; the game never waits: blocks until the SoundFont is loaded (or
     // known to be missing) and the instruments of the open tune are in memory.
-    bool waitUntilReady(std::chrono::milliseconds timeout);
+    bool waitUntilReady(std::chrono::milliseconds timeout) { return host_.waitUntilIdle(timeout); }
     bool hasSynth() const { return host_.state() == SynthHost::State::Ready; }
 
 private:

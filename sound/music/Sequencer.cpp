@@ -23,11 +23,6 @@ float fadeGain(int left)
 
 } // namespace
 
-Sequencer::Sequencer(SynthHost& host) : host_(host), fadeScratch_(static_cast<std::size_t>(kCutFadeFrames) * 2)
-{
-    requests_.reserve(8);
-}
-
 void Sequencer::push(Request request)
 {
     requests_.erase(requests_.begin(), requests_.begin() + static_cast<std::ptrdiff_t>(taken_));

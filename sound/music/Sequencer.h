@@ -5,6 +5,7 @@
 #include "MidiFile.h"
 #include "SynthHost.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -27,7 +28,7 @@ class Sequencer {
 public:
     static constexpr int kCutFadeFrames = static_cast<int>(kSequenceRate / 125); // 8 ms
 
-    explicit Sequencer(SynthHost& host);
+    explicit Sequencer(SynthHost& host) : host_(host) { requests_.reserve(8); }
 
     // UI thread.
     // Puts the tune in place and asks the host for its instruments; it waits for them.
@@ -103,7 +104,7 @@ private:
     std::uint64_t currentSerial_ = 0;
     std::size_t next_ = 0;
     std::int64_t position_ = 0;
-    std::vector<float> fadeScratch_;
+    std::array<float, 2 * kCutFadeFrames> fadeScratch_{};
 };
 
 } // namespace sound

@@ -25,10 +25,8 @@ constexpr std::uint32_t kCompressed = 0x10;
 constexpr std::uint32_t kRom = 0x8000;
 constexpr std::uint32_t kInstrumentGenerator = 41;
 constexpr std::uint32_t kSampleGenerator = 53;
-// Every table is indexed by 16-bit numbers; the terminal record comes on top. Together they
-// take a few MiB at most.
+// Every table is indexed by 16-bit numbers; the terminal record comes on top.
 constexpr std::size_t kMaxRecords = 0x10000 + 1;
-constexpr std::uint64_t kMaxTableBytes = 16u << 20;
 // The longest Ogg page: its header, 255 lacing values and 255 segments of 255 bytes.
 constexpr std::uint64_t kMaxOggPage = 27 + 255 + 255 * 255;
 // "OggS" inside a page's data is rare; a stream whose last page is not among the last few is
@@ -54,14 +52,13 @@ struct FontFile {
 };
 
 struct Chunk {
-    std::string id; // a LIST chunk goes by its type
-    std::uint64_t body = 0; // where its contents begin, after a list's type
+    std::string id; // a RIFF or LIST chunk goes by its form type
+    std::uint64_t body = 0; // where its contents begin, after the form type
     std::uint64_t size = 0;
 };
 
 // The chunks one after another in [at, end), up to the first that overruns it.
-template <typename Read>
-std::vector<Chunk> chunksIn(const Read& read, std::uint64_t at, std::uint64_t end)
+std::vector<Chunk> chunksIn(const FontFile& read, std::uint64_t at, std::uint64_t end)
 {
     std::vector<Chunk> chunks;
     std::array<std::uint8_t, 12> header{};
@@ -70,7 +67,7 @@ std::vector<Chunk> chunksIn(const Read& read, std::uint64_t at, std::uint64_t en
         if (c.size > end - c.body)
             break;
         at = c.body + c.size;
-        if (c.id == "LIST" && c.size >= 4 && read(c.body, std::span(header).last(4))) {
+        if ((c.id == "RIFF" || c.id == "LIST") && c.size >= 4 && read(c.body, std::span(header).last(4))) {
             c.id.assign(header.begin() + 8, header.end());
             c.body += 4;
             c.size -= 4;
@@ -121,34 +118,25 @@ std::optional<SoundFontDirectory> SoundFontDirectory::read(const std::string& pa
 {
     const FontFile file(path);
     const std::vector<Chunk> riff = chunksIn(file, 0, file.size);
-    std::array<std::uint8_t, 4> form{};
-    if (riff.empty() || riff[0].id != "RIFF" || riff[0].size < 4 || !file(riff[0].body, form) ||
-        std::memcmp(form.data(), "sfbk", 4) != 0)
+    if (riff.empty() || riff[0].id != "sfbk")
         return std::nullopt;
-    const std::vector<Chunk> lists = chunksIn(file, riff[0].body + 4, riff[0].body + riff[0].size);
+    const std::vector<Chunk> lists = chunksIn(file, riff[0].body, riff[0].body + riff[0].size);
     const std::optional<Chunk> sdta = find(lists, "sdta");
     const std::optional<Chunk> pdta = find(lists, "pdta");
-    if (!sdta || !pdta || pdta->size > kMaxTableBytes)
+    if (!sdta || !pdta)
         return std::nullopt;
     const std::vector<Chunk> samples = chunksIn(file, sdta->body, sdta->body + sdta->size);
     const std::optional<Chunk> smpl = find(samples, "smpl");
-    SoundFontDirectory d;
-    d.pdta_.resize(pdta->size);
-    if (!smpl || !file(pdta->body, d.pdta_))
-        return std::nullopt;
-    const auto inMemory = [&d](std::uint64_t at, std::span<std::uint8_t> into) {
-        if (at > d.pdta_.size() || d.pdta_.size() - at < into.size())
-            return false;
-        std::memcpy(into.data(), d.pdta_.data() + at, into.size());
-        return true;
-    };
-    const std::vector<Chunk> tables = chunksIn(inMemory, 0, d.pdta_.size());
-    const auto table = [&tables](const char* name, std::size_t record, Table& t) {
+    const std::vector<Chunk> tables = chunksIn(file, pdta->body, pdta->body + pdta->size);
+    const auto table = [&](const char* name, std::size_t record, Table& t) {
         const std::optional<Chunk> c = find(tables, name);
-        t = {c ? c->body : 0, record, c ? c->size / record : 0};
-        return c && c->size % record == 0 && t.count >= 1 && t.count <= kMaxRecords;
+        if (!c || c->size % record != 0 || c->size < record || c->size / record > kMaxRecords)
+            return false;
+        t = {Bytes(c->size), record};
+        return file(c->body, t.bytes);
     };
-    if (!table("phdr", 38, d.phdr_) || !table("pbag", 4, d.pbag_) || !table("pgen", 4, d.pgen_) ||
+    SoundFontDirectory d;
+    if (!smpl || !table("phdr", 38, d.phdr_) || !table("pbag", 4, d.pbag_) || !table("pgen", 4, d.pgen_) ||
         !table("inst", 22, d.inst_) || !table("ibag", 4, d.ibag_) || !table("igen", 4, d.igen_) ||
         !table("shdr", 46, d.shdr_))
         return std::nullopt;
@@ -160,9 +148,9 @@ std::optional<SoundFontDirectory> SoundFontDirectory::read(const std::string& pa
     return d;
 }
 
-std::uint32_t SoundFontDirectory::field(const Table& table, std::size_t record, std::size_t at, int bytes) const
+std::uint32_t SoundFontDirectory::Table::field(std::size_t r, std::size_t at, int size) const
 {
-    return ombura::readLe(pdta_, table.at + record * table.record + at, bytes);
+    return ombura::readLe(bytes, r * record + at, size);
 }
 
 std::vector<std::size_t> SoundFontDirectory::linked(bool ofPreset, std::size_t record) const
@@ -172,18 +160,18 @@ std::vector<std::size_t> SoundFontDirectory::linked(bool ofPreset, std::size_t r
     const Table& generators = ofPreset ? pgen_ : igen_;
     const std::size_t bagAt = ofPreset ? 24 : 20;
     const std::uint32_t kind = ofPreset ? kInstrumentGenerator : kSampleGenerator;
-    const std::size_t targets = (ofPreset ? inst_ : shdr_).count - 1; // the terminal record is none
+    const std::size_t targets = (ofPreset ? inst_ : shdr_).count() - 1; // the terminal record is none
     std::vector<std::size_t> found;
     // A record's zones run up to the next record's; a zone's generators up to the next zone's.
     // Each zone names its target by its first generator of that kind.
-    const std::size_t endZone = std::min<std::size_t>(field(headers, record + 1, bagAt), bags.count - 1);
-    for (std::size_t z = field(headers, record, bagAt); z < endZone; ++z) {
-        const std::size_t endGenerator = std::min<std::size_t>(field(bags, z + 1, 0), generators.count);
-        for (std::size_t g = field(bags, z, 0); g < endGenerator; ++g) {
-            if (field(generators, g, 0) != kind)
+    const std::size_t endZone = std::min<std::size_t>(headers.field(record + 1, bagAt), bags.count() - 1);
+    for (std::size_t z = headers.field(record, bagAt); z < endZone; ++z) {
+        const std::size_t endGenerator = std::min<std::size_t>(bags.field(z + 1, 0), generators.count());
+        for (std::size_t g = bags.field(z, 0); g < endGenerator; ++g) {
+            if (generators.field(g, 0) != kind)
                 continue;
-            if (field(generators, g, 2) < targets)
-                found.push_back(field(generators, g, 2));
+            if (generators.field(g, 2) < targets)
+                found.push_back(generators.field(g, 2));
             break;
         }
     }
@@ -192,9 +180,9 @@ std::vector<std::size_t> SoundFontDirectory::linked(bool ofPreset, std::size_t r
 
 std::uint64_t SoundFontDirectory::loadedBytes(std::size_t sample, int fd) const
 {
-    const std::uint64_t start = field(shdr_, sample, 20, 4);
-    const std::uint64_t end = field(shdr_, sample, 24, 4);
-    const std::uint32_t type = field(shdr_, sample, 44);
+    const std::uint64_t start = shdr_.field(sample, 20, 4);
+    const std::uint64_t end = shdr_.field(sample, 24, 4);
+    const std::uint32_t type = shdr_.field(sample, 44);
     // FluidSynth keeps the index of a sample's last frame, not of the one after it, and refuses a
     // sample whose last frame lies past the chunk or not after its first. The limits of a
     // compressed sample count bytes of the chunk, those of a plain one frames.
@@ -213,16 +201,16 @@ std::optional<std::uint64_t> SoundFontDirectory::sampleBytes(std::span<const Pre
 {
     const FontFile file(path_);
     // Each sample's bytes once it has been looked at: a sample shared by instruments loads once.
-    std::vector<std::optional<std::uint64_t>> loaded(shdr_.count);
+    std::vector<std::optional<std::uint64_t>> loaded(shdr_.count());
     std::uint64_t total = 0;
     for (const PresetNumber& wanted : presets) {
         // FluidSynth chooses the first of presets under the same number.
         std::size_t p = 0;
-        while (p + 1 < phdr_.count && (static_cast<int>(field(phdr_, p, 22)) != wanted.bank ||
-                                       static_cast<int>(field(phdr_, p, 20)) != wanted.program))
+        while (p + 1 < phdr_.count() && (static_cast<int>(phdr_.field(p, 22)) != wanted.bank ||
+                                         static_cast<int>(phdr_.field(p, 20)) != wanted.program))
             ++p;
         bool sounds = false;
-        for (std::size_t instrument : p + 1 < phdr_.count ? linked(true, p) : std::vector<std::size_t>{}) {
+        for (std::size_t instrument : p + 1 < phdr_.count() ? linked(true, p) : std::vector<std::size_t>{}) {
             for (std::size_t s : linked(false, instrument)) {
                 if (!loaded[s]) {
                     loaded[s] = loadedBytes(s, file.fd.get());
@@ -254,9 +242,8 @@ std::vector<std::uint8_t> SoundFontDirectory::presetsOnly() const
         return b;
     };
     // The presets' own headers, every one with no zone: all begin at the one terminal bag.
-    const auto first = pdta_.begin() + static_cast<std::ptrdiff_t>(phdr_.at);
-    Bytes phdr(first, first + static_cast<std::ptrdiff_t>(phdr_.count * phdr_.record));
-    for (std::size_t r = 0; r < phdr_.count; ++r)
+    Bytes phdr = phdr_.bytes;
+    for (std::size_t r = 0; r < phdr_.count(); ++r)
         phdr[r * phdr_.record + 24] = phdr[r * phdr_.record + 25] = 0;
     const Bytes bag(4, 0), mod(10, 0), gen(4, 0);
     // FluidSynth reads the whole sample chunk of a font it does not load on demand; it must not

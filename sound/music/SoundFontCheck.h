@@ -46,14 +46,13 @@ public:
     std::vector<std::uint8_t> presetsOnly() const;
 
 private:
-    // Where one header table lies in pdta_: `count` records of `record` bytes, the terminal one
-    // included.
+    // A header table: records of `record` bytes, the terminal one included.
     struct Table {
-        std::size_t at = 0;
-        std::size_t record = 0;
-        std::size_t count = 0;
+        std::vector<std::uint8_t> bytes;
+        std::size_t record = 1;
+        std::size_t count() const { return bytes.size() / record; }
+        std::uint32_t field(std::size_t r, std::size_t at, int size = 2) const;
     };
-    std::uint32_t field(const Table& table, std::size_t record, std::size_t at, int bytes = 2) const;
     // The records of the next level (instruments of a preset, samples of an instrument) that the
     // zones of `record` name.
     std::vector<std::size_t> linked(bool ofPreset, std::size_t record) const;
@@ -61,7 +60,6 @@ private:
     std::uint64_t loadedBytes(std::size_t sample, int fd) const;
 
     std::string path_;
-    std::vector<std::uint8_t> pdta_; // the list of header tables, whole
     Table phdr_, pbag_, pgen_, inst_, ibag_, igen_, shdr_;
     std::uint64_t sampleChunkAt_ = 0;
     std::uint64_t sampleChunkBytes_ = 0;

@@ -75,9 +75,8 @@ SynthHost::SynthHost(std::vector<std::string> places, Start start) : places_(std
 void SynthHost::start()
 {
     std::lock_guard lock(mutex_);
-    if (started_ || state() == State::Absent)
+    if (thread_.joinable() || state() == State::Absent)
         return;
-    started_ = true;
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -103,20 +102,16 @@ SynthHost::~SynthHost()
 void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
                         const std::atomic<bool>& cutting)
 {
-    if (!tune)
+    std::lock_guard lock(mutex_);
+    if (!tune || state() == State::Absent)
         return;
-    {
-        std::lock_guard lock(mutex_);
-        if (state() == State::Absent)
-            return;
-        // The same tune as the last, its instruments already in (a tune opened again to loop, as
-        // the game does): nothing to read, and the tune need not wait for the loader to wake.
-        if (!busy_ && !request_ && preparedTune_ && *preparedTune_ == *tune) {
-            prepared_.store(serial, std::memory_order_release);
-            return;
-        }
-        request_.emplace(Request{std::move(tune), serial, &cutting});
+    // The same tune as the last, its instruments already in (a tune opened again to loop, as the
+    // game does): nothing to read, and the tune need not wait for the loader to wake.
+    if (!busy_ && !request_ && preparedTune_ && *preparedTune_ == *tune) {
+        prepared_.store(serial, std::memory_order_release);
+        return;
     }
+    request_.emplace(Request{std::move(tune), serial, &cutting});
     changed_.notify_all();
 }
 

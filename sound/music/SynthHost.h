@@ -106,7 +106,6 @@ private:
     std::optional<Request> request_;
     std::shared_ptr<const MidiSequence> preparedTune_; // that of the last request done
     bool busy_ = true; // loading a font or preparing a tune
-    bool started_ = false;
     bool quit_ = false;
     std::thread thread_;
 };
