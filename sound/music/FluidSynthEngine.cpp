@@ -109,38 +109,28 @@ FluidSynthEngine::~FluidSynthEngine()
 void FluidSynthEngine::channelMessage(std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
     const int channel = status & 0x0F;
-    switch (status & 0xF0) {
-    case 0x80:
-        fluid_synth_noteoff(synth_, channel, data1);
-        break;
-    case 0x90:
-        if (data2 > 0)
-            choosePowerOnInstrument(channel);
-        if (playable_)
-            fluid_synth_noteon(synth_, channel, data1, data2);
-        break;
-    case 0xA0:
-        fluid_synth_key_pressure(synth_, channel, data1, data2);
-        break;
-    case 0xB0:
-        // With reverb and chorus off, FluidSynth still mixes every voice into their send buffers
-        // by these two controllers, about 7 % of the work on a tune: they are left out.
-        if (data1 != kReverbSend && data1 != kChorusSend)
-            fluid_synth_cc(synth_, channel, data1, data2);
-        break;
-    case 0xC0:
+    const int kind = status & 0xF0;
+    // A channel's instrument is chosen by a program change, or else at its first note.
+    if (kind == 0xC0)
         chosen_ |= 1u << channel;
+    else if (kind == 0x90 && data2 > 0)
+        choosePowerOnInstrument(channel);
+    if (kind == 0x80)
+        fluid_synth_noteoff(synth_, channel, data1);
+    else if (kind == 0x90 && playable_)
+        fluid_synth_noteon(synth_, channel, data1, data2);
+    else if (kind == 0xA0)
+        fluid_synth_key_pressure(synth_, channel, data1, data2);
+    // With reverb and chorus off, FluidSynth still mixes every voice into their send buffers by
+    // these two controllers, about 7 % of the work on a tune: they are left out.
+    else if (kind == 0xB0 && data1 != kReverbSend && data1 != kChorusSend)
+        fluid_synth_cc(synth_, channel, data1, data2);
+    else if (kind == 0xC0)
         fluid_synth_program_change(synth_, channel, data1);
-        break;
-    case 0xD0:
+    else if (kind == 0xD0)
         fluid_synth_channel_pressure(synth_, channel, data1);
-        break;
-    case 0xE0:
+    else if (kind == 0xE0)
         fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
-        break;
-    default:
-        break;
-    }
 }
 
 void FluidSynthEngine::send(const MidiSequence& tune, const MidiEvent& event)

@@ -46,11 +46,8 @@ public:
                 return false;
             const std::uint8_t lead = data_[pos_];
             if (lead == kMeta || lead == 0xF0 || lead == 0xF7) {
-                bool ended = false;
-                if (!metaOrSysex(ended))
+                if (!metaOrSysex())
                     return false;
-                if (ended)
-                    return true;
                 continue;
             }
             if (lead & 0x80) {
@@ -70,7 +67,7 @@ public:
             if (((data1 | data2) & 0x80) || !push(running, data1, data2))
                 return false;
         }
-        // A track without its end mark is forgiven: it ends where its data ends.
+        // The end mark ends the track; a track without one is forgiven, and ends with its data.
         return push(kMeta, kMetaEnd);
     }
 
@@ -87,7 +84,7 @@ private:
         return false;
     }
 
-    bool metaOrSysex(bool& ended)
+    bool metaOrSysex()
     {
         const std::uint8_t lead = data_[pos_];
         const std::uint8_t type = lead == kMeta && pos_ + 1 < data_.size() ? data_[pos_ + 1] : 0;
@@ -97,10 +94,8 @@ private:
             return false;
         const Bytes body = data_.subspan(pos_, length);
         pos_ += length;
-        if (lead == kMeta && type == kMetaEnd) {
-            ended = true;
-            return push(kMeta, kMetaEnd);
-        }
+        if (lead == kMeta && type == kMetaEnd)
+            pos_ = data_.size();
         if (lead == kMeta && type == kMetaTempo && length >= 3 && ombura::readBe(body, 0, 3) > 0)
             return push(kMeta, kMetaTempo, 0, ombura::readBe(body, 0, 3));
         // Only a whole message in one packet is sent on; escapes and split packets are skipped.
