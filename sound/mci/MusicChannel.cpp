@@ -8,7 +8,7 @@
 namespace sound {
 
 MusicChannel::MusicChannel(Start start)
-    : MusicChannel(std::vector<std::string>(defaultSoundFontPlaces().begin(), defaultSoundFontPlaces().end()), start)
+    : MusicChannel(std::vector<std::string>(kSoundFontPlaces.begin(), kSoundFontPlaces.end()), start)
 { }
 
 MusicChannel::MusicChannel(std::optional<std::string> soundFontPath, Start start)

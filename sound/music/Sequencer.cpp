@@ -29,7 +29,7 @@ void Sequencer::push(Request request)
     taken_ = 0;
     // A play reads playing at once; anything else stops the tune, and cuts what sounds.
     if (request.kind != Request::Kind::Play && (playing_.load() || sounding_.load()))
-        cutting_.store(true, std::memory_order_release);
+        host_.cutting.store(true, std::memory_order_release);
     playing_.store(request.kind == Request::Kind::Play, std::memory_order_release);
     requests_.push_back(std::move(request));
 }
@@ -44,7 +44,7 @@ void Sequencer::load(std::shared_ptr<const MidiSequence> tune)
         push({Request::Kind::Load, tune, serial});
     }
     // The tune waits until the host has read its instruments under this serial.
-    host_.prepare(std::move(tune), serial, cutting_);
+    host_.prepare(std::move(tune), serial);
 }
 
 void Sequencer::unload()
@@ -185,7 +185,7 @@ void Sequencer::finishCut(FluidSynthEngine* synth)
     // Done, unless another request came in since this block began.
     std::lock_guard lock(mutex_);
     if (taken_ == requests_.size())
-        cutting_.store(false, std::memory_order_release);
+        host_.cutting.store(false, std::memory_order_release);
 }
 
 void Sequencer::startPlaying(FluidSynthEngine* synth, std::uint64_t preparedSerial)

@@ -90,10 +90,6 @@ private:
     bool loaded_ = false; // the UI thread's: a tune is in place
     std::atomic<bool> playing_{false}; // what the device reads; written under mutex_
     std::atomic<bool> sounding_{false}; // the audio thread's, after each block; the UI thread reads it
-    // A cut (stop, close, a new tune) was asked for while something sounded, and the audio
-    // thread has not faded it out yet. The UI thread sets it, the audio thread clears it, and the
-    // host's loader thread waits on it before it takes the synthesiser.
-    std::atomic<bool> cutting_{false};
 
     // Audio thread only.
     State state_ = State::Stopped;

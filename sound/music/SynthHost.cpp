@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <system_error>
 #include <utility>
 
@@ -19,16 +18,6 @@ namespace sound {
 namespace {
 
 constexpr int kCutWaitMs = 50;
-
-// The two default-GM names are the system's own choice (an alternatives link), so they come
-// first; then the fonts by name, the fuller one before the small one.
-constexpr std::array<std::string_view, 9> kPlaces{
-    "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf3/FluidR3_GM.sf3",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",   "/usr/share/sounds/sf3/MuseScore_General.sf3",
-    "/usr/share/soundfonts/default.sf2",    "/usr/share/soundfonts/FluidR3_GM.sf2",
-    "/usr/share/soundfonts/default.sf3",
-};
 
 bool readableFile(const std::string& path)
 {
@@ -47,11 +36,6 @@ void yieldToOthers()
 }
 
 } // namespace
-
-std::span<const std::string_view> defaultSoundFontPlaces()
-{
-    return kPlaces;
-}
 
 std::optional<std::string> findSoundFont(std::span<const std::string_view> places)
 {
@@ -99,8 +83,7 @@ SynthHost::~SynthHost()
         thread_.join();
 }
 
-void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial,
-                        const std::atomic<bool>& cutting)
+void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial)
 {
     std::lock_guard lock(mutex_);
     if (!tune || state() == State::Absent)
@@ -111,7 +94,7 @@ void SynthHost::prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t 
         prepared_.store(serial, std::memory_order_release);
         return;
     }
-    request_.emplace(Request{std::move(tune), serial, &cutting});
+    request_.emplace(Request{std::move(tune), serial});
     changed_.notify_all();
 }
 
@@ -146,7 +129,7 @@ void SynthHost::run()
         lock.unlock();
         // A fade takes two or three blocks of a running device. Without one nobody renders and
         // the fade never ends, so the wait is short and bounded.
-        for (int waited = 0; request.cutting->load(std::memory_order_acquire) && waited < kCutWaitMs; ++waited)
+        for (int waited = 0; cutting.load(std::memory_order_acquire) && waited < kCutWaitMs; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         prepareOnAnEngine(*request.tune);
         prepared_.store(request.serial, std::memory_order_release);

@@ -4,6 +4,7 @@
 
 #include "MidiFile.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -22,11 +23,19 @@ namespace sound {
 
 class FluidSynthEngine;
 
-// Where Debian and its neighbours put General MIDI SoundFonts, best first.
-std::span<const std::string_view> defaultSoundFontPlaces();
+// Where Debian and its neighbours put General MIDI SoundFonts, best first. The two default-GM
+// names are the system's own choice (an alternatives link), so they come first; then the fonts by
+// name, the fuller one before the small one.
+inline constexpr std::array<std::string_view, 9> kSoundFontPlaces{
+    "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf3/FluidR3_GM.sf3",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",   "/usr/share/sounds/sf3/MuseScore_General.sf3",
+    "/usr/share/soundfonts/default.sf2",    "/usr/share/soundfonts/FluidR3_GM.sf2",
+    "/usr/share/soundfonts/default.sf3",
+};
 
 // The first of `places` that is a readable regular file.
-std::optional<std::string> findSoundFont(std::span<const std::string_view> places = defaultSoundFontPlaces());
+std::optional<std::string> findSoundFont(std::span<const std::string_view> places = kSoundFontPlaces);
 
 // Brings the synthesiser up on a thread of its own, so that reading a SoundFont never holds up
 // the window, and then loads the instruments of each tune that is opened. The audio thread
@@ -61,12 +70,15 @@ public:
 
     // UI thread: load the instruments of the tune opened under `serial`. Only the newest
     // request counts; an older one not yet started is dropped. A tune with the very messages of
-    // the last one prepared counts as prepared at once. While `cutting` reads true (the audio
-    // thread is still fading out what sounded), the loader waits a little before it takes the
-    // synthesiser: a fade it cut short would end in a step.
-    void prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial, const std::atomic<bool>& cutting);
+    // the last one prepared counts as prepared at once.
+    void prepare(std::shared_ptr<const MidiSequence> tune, std::uint64_t serial);
     // The serial of the newest tune whose instruments are loaded.
     std::uint64_t preparedSerial() const { return prepared_.load(std::memory_order_acquire); }
+
+    // The sequencer's: a cut (stop, close, a new tune) was asked for while something sounded,
+    // and the audio thread has not faded it out yet. Meanwhile the loader waits a little before
+    // it takes the synthesiser: a fade it cut short would end in a step.
+    std::atomic<bool> cutting{false};
 
     // For tests and tools: waits until loading and every queued request are done (or the
     // timeout has passed, as it will while a WhenTold host is still waiting for start()).
@@ -76,7 +88,6 @@ private:
     struct Request {
         std::shared_ptr<const MidiSequence> tune;
         std::uint64_t serial = 0;
-        const std::atomic<bool>* cutting = nullptr;
     };
 
     void run();

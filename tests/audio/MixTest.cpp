@@ -30,7 +30,7 @@ class MixTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!findSoundFont(defaultSoundFontPlaces()))
+        if (!findSoundFont())
             SKIP_UNLESS_CI("no SoundFont installed: nothing to hear");
     }
 
