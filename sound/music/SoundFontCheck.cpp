@@ -13,6 +13,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string_view>
 
 namespace sound {
@@ -52,35 +53,31 @@ struct FontFile {
 };
 
 struct Chunk {
-    std::string id; // a RIFF or LIST chunk goes by its form type
-    std::uint64_t body = 0; // where its contents begin, after the form type
+    std::uint64_t body = 0; // where its contents begin, after a RIFF or LIST chunk's form type
     std::uint64_t size = 0;
 };
+// Chunks by their names, a RIFF or LIST chunk by its form type; the first of a name counts.
+using Chunks = std::map<std::string, Chunk, std::less<>>;
 
-// The chunks one after another in [at, end), up to the first that overruns it.
-std::vector<Chunk> chunksIn(const FontFile& read, std::uint64_t at, std::uint64_t end)
+// The chunks one after another in `within`, up to the first that overruns it.
+Chunks chunksIn(const FontFile& read, const Chunk& within)
 {
-    std::vector<Chunk> chunks;
+    Chunks chunks;
     std::array<std::uint8_t, 12> header{};
-    while (end - at >= 8 && read(at, std::span(header).first(8))) {
-        Chunk c{std::string(header.begin(), header.begin() + 4), at + 8, ombura::readLe32(header, 4)};
+    for (std::uint64_t at = within.body, end = at + within.size;
+         end - at >= 8 && read(at, std::span(header).first(8));) {
+        std::string id(header.begin(), header.begin() + 4);
+        Chunk c{at + 8, ombura::readLe32(header, 4)};
         if (c.size > end - c.body)
             break;
         at = c.body + c.size;
-        if ((c.id == "RIFF" || c.id == "LIST") && c.size >= 4 && read(c.body, std::span(header).last(4))) {
-            c.id.assign(header.begin() + 8, header.end());
-            c.body += 4;
-            c.size -= 4;
+        if ((id == "RIFF" || id == "LIST") && c.size >= 4 && read(c.body, std::span(header).last(4))) {
+            id.assign(header.begin() + 8, header.end());
+            c = {c.body + 4, c.size - 4};
         }
-        chunks.push_back(c);
+        chunks.emplace(id, c);
     }
     return chunks;
-}
-
-std::optional<Chunk> find(const std::vector<Chunk>& chunks, std::string_view id)
-{
-    const auto c = std::ranges::find(chunks, id, &Chunk::id);
-    return c == chunks.end() ? std::nullopt : std::optional(*c);
 }
 
 // The frames an Ogg Vorbis stream decodes to, as libsndfile tells them (and FluidSynth allocates
@@ -117,34 +114,30 @@ std::uint64_t oggFrames(int fd, std::uint64_t at, std::uint64_t size)
 std::optional<SoundFontDirectory> SoundFontDirectory::read(const std::string& path)
 {
     const FontFile file(path);
-    const std::vector<Chunk> riff = chunksIn(file, 0, file.size);
-    if (riff.empty() || riff[0].id != "sfbk")
+    const Chunks riff = chunksIn(file, {0, file.size});
+    const Chunks lists = riff.contains("sfbk") ? chunksIn(file, riff.at("sfbk")) : Chunks{};
+    if (!lists.contains("sdta") || !lists.contains("pdta"))
         return std::nullopt;
-    const std::vector<Chunk> lists = chunksIn(file, riff[0].body, riff[0].body + riff[0].size);
-    const std::optional<Chunk> sdta = find(lists, "sdta");
-    const std::optional<Chunk> pdta = find(lists, "pdta");
-    if (!sdta || !pdta)
-        return std::nullopt;
-    const std::vector<Chunk> samples = chunksIn(file, sdta->body, sdta->body + sdta->size);
-    const std::optional<Chunk> smpl = find(samples, "smpl");
-    const std::vector<Chunk> tables = chunksIn(file, pdta->body, pdta->body + pdta->size);
+    const Chunks samples = chunksIn(file, lists.at("sdta"));
+    const Chunks tables = chunksIn(file, lists.at("pdta"));
     const auto table = [&](const char* name, std::size_t record, Table& t) {
-        const std::optional<Chunk> c = find(tables, name);
-        if (!c || c->size % record != 0 || c->size < record || c->size / record > kMaxRecords)
+        const auto c = tables.find(name);
+        if (c == tables.end() || c->second.size % record != 0 || c->second.size < record ||
+            c->second.size / record > kMaxRecords)
             return false;
-        t = {Bytes(c->size), record};
-        return file(c->body, t.bytes);
+        t = {Bytes(c->second.size), record};
+        return file(c->second.body, t.bytes);
     };
     SoundFontDirectory d;
-    if (!smpl || !table("phdr", 38, d.phdr_) || !table("pbag", 4, d.pbag_) || !table("pgen", 4, d.pgen_) ||
-        !table("inst", 22, d.inst_) || !table("ibag", 4, d.ibag_) || !table("igen", 4, d.igen_) ||
-        !table("shdr", 46, d.shdr_))
+    if (!samples.contains("smpl") || !table("phdr", 38, d.phdr_) || !table("pbag", 4, d.pbag_) ||
+        !table("pgen", 4, d.pgen_) || !table("inst", 22, d.inst_) || !table("ibag", 4, d.ibag_) ||
+        !table("igen", 4, d.igen_) || !table("shdr", 46, d.shdr_))
         return std::nullopt;
     d.path_ = path;
-    d.sampleChunkAt_ = smpl->body;
-    d.sampleChunkBytes_ = smpl->size;
+    d.sampleChunkAt_ = samples.at("smpl").body;
+    d.sampleChunkBytes_ = samples.at("smpl").size;
     // 24-bit samples keep their low bytes in a chunk of their own, loaded beside the rest.
-    d.bytesPerFrame_ = find(samples, "sm24") ? 3 : 2;
+    d.bytesPerFrame_ = samples.contains("sm24") ? 3 : 2;
     return d;
 }
 
