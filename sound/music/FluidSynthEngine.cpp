@@ -182,15 +182,12 @@ bool FluidSynthEngine::sounding()
 
 void FluidSynthEngine::renderAdd(float* out, int frames)
 {
-    while (frames > 0) {
-        const int n = std::min(frames, kScratchFrames);
+    for (int done = 0; done < frames; done += kScratchFrames) {
+        const int n = std::min(frames - done, kScratchFrames);
         fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
         rendered_ += static_cast<std::uint64_t>(n);
-        const std::size_t samples = static_cast<std::size_t>(n) * 2;
-        for (std::size_t i = 0; i < samples; ++i)
-            out[i] += scratch_[i];
-        out += samples;
-        frames -= n;
+        for (int i = 0; i < 2 * n; ++i)
+            out[2 * done + i] += scratch_[static_cast<std::size_t>(i)];
     }
 }
 

@@ -80,13 +80,10 @@ void Sequencer::render(float* out, int frames)
     // Read before the engine: a tune prepared on another font's engine plays on that one.
     const std::uint64_t preparedSerial = host_.preparedSerial();
     FluidSynthEngine* synth = hostState == SynthHost::State::Ready ? host_.engine() : nullptr;
-    std::unique_lock<std::mutex> synthLock;
-    if (synth) {
-        synthLock = std::unique_lock(synth->mutex(), std::try_to_lock);
-        // The loader is reading instruments for a new tune; nothing plays meanwhile.
-        if (!synthLock.owns_lock())
-            return;
-    }
+    const auto synthLock = synth ? std::unique_lock(synth->mutex(), std::try_to_lock) : std::unique_lock<std::mutex>();
+    // The loader is reading instruments for a new tune; nothing plays meanwhile.
+    if (synth && !synthLock.owns_lock())
+        return;
 
     int done = 0;
     if (state_ == State::Cutting)
