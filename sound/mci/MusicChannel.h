@@ -35,9 +35,6 @@ public:
     explicit MusicChannel(std::optional<std::string> soundFontPath, Start start = Start::Now);
     // Loads the first of these SoundFonts that loads and plays the tune, best first.
     explicit MusicChannel(std::vector<std::string> soundFontPlaces, Start start = Start::Now);
-    MusicChannel(const MusicChannel&) = delete;
-    MusicChannel& operator=(const MusicChannel&) = delete;
-
     std::uint32_t send(std::string_view command, char* reply, unsigned capacity)
     {
         return interpreter_.send(command, reply, capacity);

@@ -175,11 +175,6 @@ void FluidSynthEngine::reset()
     dropBufferedFrames();
 }
 
-bool FluidSynthEngine::sounding()
-{
-    return fluid_synth_get_active_voice_count(synth_) > 0;
-}
-
 void FluidSynthEngine::renderAdd(float* out, int frames)
 {
     for (int done = 0; done < frames; done += kScratchFrames) {

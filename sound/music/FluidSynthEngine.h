@@ -28,8 +28,6 @@ public:
     // (SoundFontCheck). Slow: it reads the font's directory.
     static std::unique_ptr<FluidSynthEngine> create(const std::string& path);
     ~FluidSynthEngine();
-    FluidSynthEngine(const FluidSynthEngine&) = delete;
-    FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;
 
     std::mutex& mutex() { return mutex_; }
 
@@ -43,7 +41,7 @@ public:
     void releaseAll();
     // Silence and every channel back to its power-on controllers and instrument.
     void reset();
-    bool sounding();
+    bool sounding() { return fluid_synth_get_active_voice_count(synth_) > 0; }
     // Adds `frames` interleaved stereo frames at kSequenceRate into `out`.
     void renderAdd(float* out, int frames);
     // Loads every instrument the tune will choose, so that choosing them while it plays reads

@@ -125,6 +125,8 @@ bool timeEvents(std::uint16_t division, MidiSequence& tune)
     const std::uint64_t rate = kSequenceRate;
     const std::uint64_t ppq = division;
     std::uint64_t num = rate, den = 0; // SMPTE: samples = ticks x num / den
+    if (division == 0)
+        return false;
     if (division & 0x8000) {
         const int fps = -static_cast<int>(static_cast<std::int8_t>(division >> 8));
         const std::uint64_t perFrame = division & 0xFFu;
@@ -133,8 +135,6 @@ bool timeEvents(std::uint16_t division, MidiSequence& tune)
         // 29 stands for 29.97 frames a second (30000/1001).
         num = fps == 29 ? rate * 1001 : rate;
         den = (fps == 29 ? 30000 : static_cast<std::uint64_t>(fps)) * perFrame;
-    } else if (division == 0) {
-        return false;
     }
     // Tracks were read one after another; a stable sort by tick interleaves them and keeps
     // the order within a track and, at equal ticks, the order of the tracks.

@@ -151,16 +151,14 @@ void Sequencer::beginCut(Cut cut)
 
 int Sequencer::continueCut(FluidSynthEngine* synth, float* out, int frames)
 {
-    if (!synth) {
-        finishCut(nullptr);
-        return 0;
-    }
+    // Nothing sounding, or nothing to sound with: the cut ends at once.
     if (fadeLeft_ < 0)
-        fadeLeft_ = synth->sounding() ? kCutFadeFrames : 0;
+        fadeLeft_ = synth && synth->sounding() ? kCutFadeFrames : 0;
     const int n = std::min(frames, fadeLeft_);
     const auto samples = static_cast<std::size_t>(n) * 2;
     std::fill(fadeScratch_.begin(), fadeScratch_.begin() + static_cast<std::ptrdiff_t>(samples), 0.0f);
-    synth->renderAdd(fadeScratch_.data(), n);
+    if (n > 0)
+        synth->renderAdd(fadeScratch_.data(), n);
     for (std::size_t i = 0; i < samples; ++i)
         out[i] += fadeGain(fadeLeft_ - static_cast<int>(i / 2)) * fadeScratch_[i];
     fadeLeft_ -= n;

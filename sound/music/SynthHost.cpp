@@ -74,11 +74,10 @@ void SynthHost::start()
 
 SynthHost::~SynthHost()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
+    std::unique_lock lock(mutex_);
+    quit_ = true;
     changed_.notify_all();
+    lock.unlock();
     if (thread_.joinable())
         thread_.join();
 }

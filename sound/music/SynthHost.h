@@ -56,8 +56,6 @@ public:
     // Without a place there will never be a synthesiser, and no thread is started.
     SynthHost(std::vector<std::string> places, Start start);
     ~SynthHost();
-    SynthHost(const SynthHost&) = delete;
-    SynthHost& operator=(const SynthHost&) = delete;
 
     // Owner's thread: begins loading, if it has not begun; later calls do nothing.
     void start();
