@@ -188,8 +188,8 @@ void FluidSynthEngine::renderAdd(float* out, int frames)
 
 // Which instrument a message chooses is FluidSynth's to say (bank-select rules change with GM,
 // GS and XG resets, a GS message can make any channel a drum channel, a missing preset falls
-// back to another), so it is asked: the chooser plays the tune's messages, all but its notes,
-// and tells every instrument it chose on the way. Their samples are checked against the font's
+// back to another), so it is asked: the chooser plays the tune's messages and tells every
+// instrument it chose on the way. Their samples are checked against the font's
 // directory before any is read, then loaded and kept (pinned) for as long as tunes need them.
 bool FluidSynthEngine::prepare(const MidiSequence& tune)
 {
