@@ -9,8 +9,8 @@
 // Without an argument it plays bgm.dat from the build folder above this program, or, when
 // there is none, a minute-long tune it writes itself.
 #include "ByteOrder.h"
+#include "ByteWriter.h"
 #include "MidiFile.h"
-#include "MidiVarLen.h"
 #include "MusicChannel.h"
 #include "SynthHost.h"
 

@@ -53,39 +53,9 @@ inline void appendLe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes)
         out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-inline void appendBe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-inline void appendLe16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    appendLe(out, v, 2);
-}
 inline void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
     appendLe(out, v, 4);
-}
-inline void appendBe16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    appendBe(out, v, 2);
-}
-inline void appendBe32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    appendBe(out, v, 4);
-}
-
-// Overwrites the 4 bytes at `at`, which must be there.
-inline void storeLe32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v)
-{
-    for (std::size_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void storeBe32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v)
-{
-    for (std::size_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * (3 - i)));
 }
 
 } // namespace ombura

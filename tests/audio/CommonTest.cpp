@@ -4,7 +4,7 @@
 // whatever is under its name.
 
 #include "ByteOrder.h"
-#include "MidiVarLen.h"
+#include "ByteWriter.h"
 #include "ReadFile.h"
 #include "TempDir.h"
 

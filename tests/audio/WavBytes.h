@@ -5,6 +5,7 @@
 // Builds WAVE files byte by byte for the audio tests, including deliberately broken ones.
 
 #include "ByteOrder.h"
+#include "ByteWriter.h"
 #include "TempDir.h"
 
 #include <cstdint>

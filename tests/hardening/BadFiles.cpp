@@ -3,6 +3,7 @@
 #include "BadFiles.h"
 
 #include "ByteOrder.h"
+#include "ByteWriter.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 
 #include "../support/TempDir.h"
 #include "ByteOrder.h"
-#include "MidiVarLen.h"
+#include "ByteWriter.h"
 
 #include <cstdint>
 #include <filesystem>
