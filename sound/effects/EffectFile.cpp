@@ -89,9 +89,12 @@ void appendStereo(std::vector<float>& stereo, std::span<const float> frames, int
         float side[2] = {0.0f, 0.0f};
         for (std::size_t i = 0; i < c; ++i)
             side[i % 2] += tame(frames[f + i]);
-        const float left = side[0] / static_cast<float>((c + 1) / 2);
+        // Even channels to the left, odd ones to the right, each side averaged over its own.
+        const std::size_t leftChannels = (c + 1) / 2;
+        const std::size_t rightChannels = c / 2;
+        const float left = side[0] / static_cast<float>(leftChannels);
         stereo.push_back(left);
-        stereo.push_back(c == 1 ? left : side[1] / static_cast<float>(c / 2));
+        stereo.push_back(c == 1 ? left : side[1] / static_cast<float>(rightChannels));
     }
 }
 
