@@ -85,13 +85,13 @@ float tame(float v)
 void appendStereo(std::vector<float>& stereo, std::span<const float> frames, int channels)
 {
     const auto c = static_cast<std::size_t>(channels);
+    // Even channels to the left, odd ones to the right, each side averaged over its own.
+    const std::size_t leftChannels = (c + 1) / 2;
+    const std::size_t rightChannels = c / 2;
     for (std::size_t f = 0; f + c <= frames.size(); f += c) {
         float side[2] = {0.0f, 0.0f};
         for (std::size_t i = 0; i < c; ++i)
             side[i % 2] += tame(frames[f + i]);
-        // Even channels to the left, odd ones to the right, each side averaged over its own.
-        const std::size_t leftChannels = (c + 1) / 2;
-        const std::size_t rightChannels = c / 2;
         const float left = side[0] / static_cast<float>(leftChannels);
         stereo.push_back(left);
         stereo.push_back(c == 1 ? left : side[1] / static_cast<float>(rightChannels));
